@@ -1,0 +1,104 @@
+/*
+ * ostrel: acoustic echo cancellation for a microcontroller.
+ *
+ * Removes the loudspeaker (reference) signal from one microphone signal,
+ * 16 kHz signed 16-bit PCM, and optionally denoises, levels and strips
+ * residual echo from the result. The caller owns all memory and scheduling:
+ *
+ *   h.tail_length, h.preprocess_enable and the strides set first;
+ *   Ostrel_getMemorySize(&h);
+ *   h.internal_memory = <block of h.internal_memory_size bytes, 4-aligned>;
+ *   Ostrel_Init(&h);
+ *   Ostrel_setConfig(&h, &cfg);                      optional
+ *   every millisecond:  if (Ostrel_Data_Input(mic, ref, out, &h)) signal worker;
+ *   in the worker:      Ostrel_Process(&h);          within 8 ms
+ *
+ * Each Ostrel_Data_Input call exchanges 16 samples; the output is the
+ * processed microphone signal delayed by 256 samples (the first 256 output
+ * samples after Ostrel_Init are zeros).
+ *
+ * Every entry point but Ostrel_GetLibVersion returns an unsigned 32-bit
+ * status (OSTREL_OK or one of OSTREL_ERR_*), Ostrel_Data_Input the
+ * frame-ready indication (1: call Ostrel_Process).
+ */
+#ifndef OSTREL_H
+#define OSTREL_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Status values. */
+#define OSTREL_OK                     0u
+#define OSTREL_ERR_AGC_LEVEL          2u  /* agc_target_level 32768 or more */
+#define OSTREL_ERR_NO_PREPROCESSOR   16u  /* no preprocessor was reserved */
+
+#define OSTREL_SAMPLES_PER_INPUT     16u  /* samples per Ostrel_Data_Input */
+#define OSTREL_FRAME_SIZE           128u  /* samples per Ostrel_Process */
+#define OSTREL_DELAY_SAMPLES        256u  /* input-to-output delay */
+#define OSTREL_DEFAULT_TAIL_LENGTH  512u  /* tail_length 0 means this */
+#define OSTREL_VERSION_BUFFER_SIZE   17u  /* version text and terminator */
+
+/* Filled by the caller, passed to every entry point. */
+typedef struct {
+  uint16_t tail_length;          /* echo tail in samples; 0 means 512 */
+  uint32_t preprocess_enable;    /* nonzero: reserve the noise suppressor
+                                    and gain control as well */
+  uint16_t mic_stride;           /* samples between successive microphone
+                                    samples in the input buffer; 0 means 1 */
+  uint16_t ref_stride;           /* the same for the reference buffer */
+  uint16_t out_stride;           /* the same for the output buffer */
+  uint32_t internal_memory_size; /* written by Ostrel_getMemorySize */
+  void *internal_memory;         /* caller's block, internal_memory_size
+                                    bytes, 4-byte aligned */
+} OstrelHandle;
+
+/* Run-time configuration of the preprocessor stage. */
+typedef struct {
+  uint32_t denoise_enable;        /* bit 0: preprocessor stage on */
+  uint32_t agc_target_level;      /* 0: gain control off; 1..32767: on with
+                                     this target; 32768+: rejected (status 2) */
+  uint32_t residual_echo_enable;  /* 1: suppress residual echo */
+  int32_t noise_attenuation_db;   /* maximum noise attenuation, dB (negative);
+                                     default -15 */
+  int32_t echo_attenuation_db;    /* maximum residual-echo attenuation, dB;
+                                     default -40 */
+  int32_t echo_attenuation_active_db; /* the same while near-end speech is
+                                     present; default -15 */
+} OstrelConfig;
+
+/* Writes the block size that `handle` needs to internal_memory_size. */
+uint32_t Ostrel_getMemorySize(OstrelHandle *handle);
+/* Clears the block and sets up every state record inside it. */
+uint32_t Ostrel_Init(OstrelHandle *handle);
+/* Applies `config`; OSTREL_ERR_AGC_LEVEL leaves the rest applied. */
+uint32_t Ostrel_setConfig(OstrelHandle *handle, const OstrelConfig *config);
+/* Reads denoise_enable and agc_target_level back; other fields untouched. */
+uint32_t Ostrel_getConfig(OstrelHandle *handle, OstrelConfig *config);
+/* Takes 16 microphone and reference samples and plays out 16 output
+ * samples; returns 1 when a frame is ready for Ostrel_Process. */
+uint32_t Ostrel_Data_Input(const int16_t *mic, const int16_t *ref,
+                           int16_t *out, OstrelHandle *handle);
+/* Processes the ready frame, if any. */
+uint32_t Ostrel_Process(OstrelHandle *handle);
+/* Copies the version text with its terminator into `buffer` (at least
+ * OSTREL_VERSION_BUFFER_SIZE bytes); returns its length. */
+uint32_t Ostrel_GetLibVersion(char *buffer);
+
+/* Second exported names of the same functions. */
+uint32_t libEchoCancel_getMemorySize(OstrelHandle *handle);
+uint32_t libEchoCancel_Init(OstrelHandle *handle);
+uint32_t libEchoCancel_setConfig(OstrelHandle *handle,
+                                 const OstrelConfig *config);
+uint32_t libEchoCancel_getConfig(OstrelHandle *handle, OstrelConfig *config);
+uint32_t libEchoCancel_Data_Input(const int16_t *mic, const int16_t *ref,
+                                  int16_t *out, OstrelHandle *handle);
+uint32_t libEchoCancel_Process(OstrelHandle *handle);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
