@@ -1,0 +1,135 @@
+#include "CComPort.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <cstring>
+
+CComPort::CComPort(QObject* parent)
+    : QObject(parent), port(new QSerialPort()), endMarker(0), rxCount(0), rxBuffer{}, baudRate(-1) {
+    port->setReadBufferSize(static_cast<qint64>(LINK_BUFFER_SIZE));
+}
+
+CComPort::~CComPort() {
+    delete port;
+}
+
+void CComPort::SetPortNumber(int n) {
+    port->setPortName(QStringLiteral("COM") + QString::number(n));
+}
+
+QString CComPort::PortName() const {
+    return port->portName();
+}
+
+namespace {
+
+// The first decimal number in text, or -1 when it holds none.
+long long FirstNumber(const QString& text) {
+    static const QRegularExpression digits(QStringLiteral("\\d+"));
+    QRegularExpressionMatch match = digits.match(text);
+    if (!match.hasMatch()) return -1;
+    bool ok = false;
+    long long value = match.captured(0).toLongLong(&ok);
+    return ok ? value : -1;
+}
+
+}  // namespace
+
+QString CComPort::ResolvePortName(const QString& name) {
+    static const QRegularExpression comName(QStringLiteral("^COM(\\d+)$"));
+    QRegularExpressionMatch match = comName.match(name);
+    if (!match.hasMatch()) return name;
+    bool ok = false;
+    long long number = match.captured(1).toLongLong(&ok);
+    if (!ok) return name;
+
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo& info : ports) {
+        if (FirstNumber(info.portName()) == number) return info.systemLocation();
+    }
+    const QString emulated = QDir::tempPath() + QStringLiteral("/halvane/") + name;
+    if (QFileInfo::exists(emulated)) return emulated;
+    return name;
+}
+
+bool CComPort::Open(int baud) {
+    baudRate = baud;
+    const QString name = port->portName();
+    port->setPortName(ResolvePortName(name));
+    const bool opened = port->open(QIODevice::ReadWrite);
+    port->setPortName(name);  // keep the "COMn" name for the next resolution
+    if (!opened) return false;
+    // A pseudo-terminal may refuse some of these; the results are not used.
+    port->setBaudRate(baud, QSerialPort::AllDirections);
+    port->setDataBits(QSerialPort::Data8);
+QT_WARNING_PUSH
+QT_WARNING_DISABLE_DEPRECATED
+    port->setDataErrorPolicy(QSerialPort::IgnorePolicy);
+QT_WARNING_POP
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    port->setParity(QSerialPort::NoParity);
+    port->setStopBits(QSerialPort::OneStop);
+    return true;
+}
+
+bool CComPort::Close() {
+    if (!port->isOpen()) return false;
+    port->close();
+    return true;
+}
+
+bool CComPort::IsOpen() const {
+    return port->isOpen();
+}
+
+void CComPort::SetEndMarker(uint8_t marker) {
+    endMarker = marker;
+}
+
+bool CComPort::Write(const uint8_t* bytes, int length, int& written) {
+    const qint64 result = port->write(reinterpret_cast<const char*>(bytes), length);
+    written = static_cast<int>(result);
+    return result != -1;
+}
+
+// Reads whatever the port holds behind the bytes already buffered; a read
+// error counts as no bytes.
+void CComPort::FillFromPort() {
+    const qint64 room = static_cast<qint64>(LINK_BUFFER_SIZE) - rxCount;
+    if (room <= 0) return;
+    const qint64 got = port->read(reinterpret_cast<char*>(rxBuffer) + rxCount, room);
+    if (got > 0) rxCount += static_cast<int32_t>(got);
+}
+
+// Drops count bytes from the front of rxBuffer.
+void CComPort::TakeFront(int count) {
+    std::memmove(rxBuffer, rxBuffer + count, static_cast<size_t>(rxCount - count));
+    rxCount -= count;
+}
+
+bool CComPort::ReadFrame(uint8_t* out, int maxLen, bool& got, double timeoutSeconds) {
+    got = false;
+    if (!port->isOpen() || maxLen < 1 || maxLen > static_cast<int>(LINK_BUFFER_SIZE)) return false;
+    const int waitMs = timeoutSeconds > 0 ? static_cast<int>(timeoutSeconds * 1000.0) : 0;
+
+    int scan = 0;
+    for (;;) {
+        FillFromPort();
+        while (scan < rxCount && rxBuffer[scan] != endMarker && scan < maxLen - 1) ++scan;
+        if (scan >= rxCount) {
+            if (!port->waitForReadyRead(waitMs)) return true;  // silence: no frame
+            continue;
+        }
+        if (scan == 0 && rxBuffer[0] == endMarker) {
+            TakeFront(1);  // empty frame: skip the lone end marker
+            continue;
+        }
+        std::memcpy(out, rxBuffer, static_cast<size_t>(scan) + 1);
+        TakeFront(scan + 1);
+        got = true;
+        return true;
+    }
+}

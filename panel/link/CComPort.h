@@ -1,0 +1,61 @@
+// Owns the serial port: opens, configures and closes it, writes raw bytes
+// and takes single frames, delimited by an end-marker byte, out of the
+// incoming byte stream.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+
+#include "LinkProtocol.h"
+
+class QSerialPort;
+
+class CComPort : public QObject {
+    Q_OBJECT
+
+public:
+    explicit CComPort(QObject* parent = nullptr);
+    ~CComPort() override;
+
+    // Names the port "COM" followed by n in decimal.
+    void SetPortNumber(int n);
+    // The port name as last set ("COM7").
+    QString PortName() const;
+
+    // Stores baud, opens the port read/write and, only when that worked,
+    // sets baud rate, 8 data bits, ignore policy, no flow control, no
+    // parity, one stop bit. A name "COMn" is resolved to a device first
+    // (ResolvePortName).
+    bool Open(int baud);
+    bool Close();
+    bool IsOpen() const;
+
+    void SetEndMarker(uint8_t marker);
+
+    // One write to the port; written receives its result. False only when
+    // the write reports an error (-1).
+    bool Write(const uint8_t* bytes, int length, int& written);
+
+    // Takes one frame (end marker included, at most maxLen bytes) out of
+    // the stream into out. Returns false when the port is closed or maxLen
+    // is outside 1..LINK_BUFFER_SIZE; otherwise true, with got telling
+    // whether a frame was taken before timeoutSeconds of silence passed.
+    bool ReadFrame(uint8_t* out, int maxLen, bool& got, double timeoutSeconds);
+
+    // Device for a port name: "COMn" becomes the listed serial port whose
+    // name holds n as its first decimal number, else the emulated board's
+    // link <temp dir>/halvane/COMn when it exists, else stays as it is.
+    static QString ResolvePortName(const QString& name);
+
+protected:
+    QSerialPort* port;       // owned, no Qt parent
+    uint8_t endMarker;       // 0 after construction, FRAME_END or TEXT_END
+    int32_t rxCount;         // bytes held in rxBuffer
+    uint8_t rxBuffer[LINK_BUFFER_SIZE];  // bytes read and not yet handed out
+    int32_t baudRate;        // last requested baud rate, -1 at first
+
+private:
+    void FillFromPort();
+    void TakeFront(int count);
+};
