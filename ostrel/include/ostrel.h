@@ -32,6 +32,8 @@ extern "C" {
 
 /* Status values. */
 #define OSTREL_OK                     0u
+#define OSTREL_ERR_MEMORY             1u  /* Ostrel_Init: no block, or a block
+                                             smaller than the handle needs */
 #define OSTREL_ERR_AGC_LEVEL          2u  /* agc_target_level 32768 or more */
 #define OSTREL_ERR_NO_PREPROCESSOR   16u  /* no preprocessor was reserved */
 
@@ -71,7 +73,9 @@ typedef struct {
 
 /* Writes the block size that `handle` needs to internal_memory_size. */
 uint32_t Ostrel_getMemorySize(OstrelHandle *handle);
-/* Clears the block and sets up every state record inside it. */
+/* Clears the block and sets up every state record inside it. Refuses
+ * (OSTREL_ERR_MEMORY, block untouched) a null block or an
+ * internal_memory_size below what the handle's current settings need. */
 uint32_t Ostrel_Init(OstrelHandle *handle);
 /* Applies `config`; OSTREL_ERR_AGC_LEVEL leaves the rest applied. */
 uint32_t Ostrel_setConfig(OstrelHandle *handle, const OstrelConfig *config);
