@@ -1,0 +1,89 @@
+#include "FeatureTables.h"
+
+#include <cmath>
+
+namespace {
+
+// Builds the display table once: t(0) = 0, t(v) = 20 log10(v / 4) truncated
+// toward zero to one decimal, t(127) = 30.03.
+struct VolumeTable {
+    float decibels[VOLUME_STEP_MAX + 1];
+    VolumeTable()
+    {
+        decibels[0] = 0.0f;
+        for (int v = 1; v <= VOLUME_STEP_MAX; ++v) {
+            const double tenths = 200.0 * std::log10(v / 4.0);
+            // The guard keeps exact decades (v = 40) from falling a tenth short.
+            const double guarded = tenths + (tenths < 0 ? -1e-9 : 1e-9);
+            decibels[v] = static_cast<float>(std::trunc(guarded) / 10.0);
+        }
+        decibels[127] = 30.03f;
+    }
+};
+
+const uint32_t pairMasks[6] = {9, 10, 12, 5, 6, 3};
+
+const uint32_t beamMasksMarrowin[8] = {5, 6, 12, 9, 5, 6, 12, 9};
+const uint32_t beamMasksOther[8] = {3, 5, 9, 10, 3, 5, 6, 10};
+
+}  // namespace
+
+float volumeStepDecibels(int step)
+{
+    static const VolumeTable table;
+    if (step < 0)
+        step = 0;
+    if (step > VOLUME_STEP_MAX)
+        step = VOLUME_STEP_MAX;
+    return table.decibels[step];
+}
+
+QString volumeText(int step, bool zeroAsInfinity)
+{
+    if (step == 0 && zeroAsInfinity)
+        return QStringLiteral("-Inf dB");
+    return QString::number(static_cast<double>(volumeStepDecibels(step)), 'g', 6) +
+           QStringLiteral(" dB");
+}
+
+uint32_t micMaskOfPair(int pairIndex)
+{
+    if (pairIndex < 0 || pairIndex >= 6)
+        return 9;
+    return pairMasks[pairIndex];
+}
+
+int pairOfMicMask(uint32_t micMask)
+{
+    switch (micMask) {
+    case 3: return 5;
+    case 5: return 3;
+    case 6: return 4;
+    case 10: return 1;
+    case 12: return 2;
+    default: return 0;
+    }
+}
+
+uint32_t beamMicMask(int directionIndex, bool marrowinBoard)
+{
+    if (directionIndex < 0 || directionIndex >= 8)
+        return 0;
+    return marrowinBoard ? beamMasksMarrowin[directionIndex] : beamMasksOther[directionIndex];
+}
+
+bool speechCommandText(int code, QString &text)
+{
+    static const char *const texts[13] = {
+        "---",        "Song Info", "Stop Music", "Pause Music", "Equalizer", "Cancel", "Previous Song",
+        "Next Song",  "Help me",   "HPW",        "Settings",    "Play music", "Note"};
+    if (code >= 0 && code <= 12) {
+        text = QString::fromLatin1(texts[code]);
+        return true;
+    }
+    if (code == 25) {
+        text = QStringLiteral("Hello Pellowyn");
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,31 @@
+// Fixed mappings of the feature panels: volume steps to decibel texts,
+// microphone pairs to masks, beam directions to microphones, speech codes
+// to texts.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+// Highest streaming volume step of the display table.
+constexpr int VOLUME_STEP_MAX = 128;
+
+// Decibel value shown for a volume step (20 log10(step / 4) cut to one
+// decimal); steps above the table show its last entry.
+float volumeStepDecibels(int step);
+
+// "-Inf dB" for step 0 when zeroAsInfinity is set, otherwise the decibel
+// value with up to six significant digits followed by " dB".
+QString volumeText(int step, bool zeroAsInfinity);
+
+// Microphone mask of an entry of the pair list (9 for an unknown index) and
+// the entry that shows a mask (0 for a mask the list does not hold).
+uint32_t micMaskOfPair(int pairIndex);
+int pairOfMicMask(uint32_t micMask);
+
+// Microphones in use while the beam points in direction index 0..7; the
+// board named with "Marrowin" has its own table. An index outside 0..7
+// yields 0 (no microphone).
+uint32_t beamMicMask(int directionIndex, bool marrowinBoard);
+
+// Text shown for a speech command code; false for a code without text.
+bool speechCommandText(int code, QString &text);
