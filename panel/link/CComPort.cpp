@@ -92,6 +92,9 @@ void CComPort::SetEndMarker(uint8_t marker) {
 bool CComPort::Write(const uint8_t* bytes, int length, int& written) {
     const qint64 result = port->write(reinterpret_cast<const char*>(bytes), length);
     written = static_cast<int>(result);
+    // Hand the bytes to the device now: without an event loop turning, or
+    // when the answer is already waiting, they would sit in Qt's buffer.
+    if (result > 0) port->flush();
     return result != -1;
 }
 
