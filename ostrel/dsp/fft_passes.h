@@ -17,6 +17,10 @@
 #define FFT_TAU_R (-0.5f)
 #define FFT_TAU_I 0.8660254f
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 void dradf4(int32_t ido, int32_t l1, const float *cc, float *ch,
             const float *wa1, const float *wa2, const float *wa3);
 void dradb4(int32_t ido, int32_t l1, const float *cc, float *ch,
@@ -34,5 +38,9 @@ void dradfg(int32_t ido, int32_t ip, int32_t l1, int32_t idl1, float *cc, float 
  * ido == 1. */
 void dradbg(int32_t ido, int32_t ip, int32_t l1, int32_t idl1, float *cc, float *ch,
             const float *wa);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif
