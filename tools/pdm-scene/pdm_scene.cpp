@@ -1,0 +1,273 @@
+// pdm-scene: simulates a two-microphone array in a free field and writes the
+// two microphones' PDM streams interleaved byte by byte (first microphone
+// first, most significant bit earliest), the input of `veldra-run --pdm`.
+#include <sndfile.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "scene.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: pdm-scene --clock KHZ --out FILE.pdm [options] SOURCES...\n"
+    "\n"
+    "Simulates two microphones SPACING apart on one axis (the first one in\n"
+    "front), plane waves from the given azimuths (0 = front, 180 = behind),\n"
+    "each microphone a second-order sigma-delta modulator at the PDM clock.\n"
+    "Writes the PDM bytes interleaved byte by byte, first microphone first,\n"
+    "most significant bit earliest. Full scale (0 dB) is a PDM density of 1.\n"
+    "\n"
+    "options:\n"
+    "  --clock KHZ              PDM clock: 256, 384, 512, 768, 1024, 1280, 2048\n"
+    "  --out FILE               PDM output file\n"
+    "  --spacing MM             microphone spacing in millimetres (default 15)\n"
+    "  --duration S             length in seconds, whole milliseconds (default 1)\n"
+    "  --mic-noise DB           self-noise of each microphone, RMS dB full scale\n"
+    "  --seed N                 seed of noise, dither and self-noise (default 7)\n"
+    "  --pcm-out FILE.wav       also write the ideal 16 kHz 16-bit stereo signals\n"
+    "  -h, --help               this text\n"
+    "sources (any number, at least one):\n"
+    "  --tone FREQ@ANGLE[:DB]   sine of FREQ Hz, peak level DB (default -20)\n"
+    "  --noise ANGLE[:DB]       white noise below 7.2 kHz, RMS level DB (default -30)\n"
+    "  --speechlike ANGLE[:DB]  synthetic speech-like signal, gain DB (default 0,\n"
+    "                           voiced parts about -20 dB RMS)\n"
+    "  --speech FILE@ANGLE[:DB] a sound file (mixed to mono, resampled to\n"
+    "                           16 kHz), gain DB (default 0)\n"
+    "  --diffuse-noise DB[:N]   N uncorrelated noises (default 24) from directions\n"
+    "                           of uniform cosine, total RMS level DB\n";
+
+const unsigned kClocks[] = {256, 384, 512, 768, 1024, 1280, 2048};
+
+bool parseNumber(const std::string &text, double &value)
+{
+  if (text.empty()) return false;
+  errno = 0;
+  char *end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return errno == 0 && end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+// Splits "HEAD@ANGLE[:DB]" at the last '@'; the level part is optional.
+bool parseDirected(const std::string &text, std::string &head, double &angle,
+                   double &level, bool need_head)
+{
+  std::string rest = text;
+  if (need_head) {
+    const size_t at = text.rfind('@');
+    if (at == std::string::npos || at == 0) return false;
+    head = text.substr(0, at);
+    rest = text.substr(at + 1);
+  }
+  const size_t colon = rest.find(':');
+  if (colon != std::string::npos) {
+    if (!parseNumber(rest.substr(colon + 1), level)) return false;
+    rest = rest.substr(0, colon);
+  }
+  return parseNumber(rest, angle);
+}
+
+bool readSoundFile(const std::string &path, std::vector<float> &mono, std::string &error)
+{
+  SF_INFO info;
+  std::memset(&info, 0, sizeof info);
+  SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) {
+    error = "cannot read " + path + ": " + sf_strerror(nullptr);
+    return false;
+  }
+  if (info.frames <= 0 || info.channels <= 0 || info.samplerate <= 0) {
+    sf_close(file);
+    error = path + " holds no audio";
+    return false;
+  }
+  std::vector<float> frames(size_t(info.frames) * size_t(info.channels));
+  const sf_count_t got = sf_readf_float(file, frames.data(), info.frames);
+  sf_close(file);
+  if (got <= 0) {
+    error = "cannot read the samples of " + path;
+    return false;
+  }
+  std::vector<float> mixed(static_cast<size_t>(got));
+  for (size_t i = 0; i < mixed.size(); ++i) {
+    double sum = 0.0;
+    for (int c = 0; c < info.channels; ++c) sum += frames[i * size_t(info.channels) + size_t(c)];
+    mixed[i] = float(sum / info.channels);
+  }
+  mono = pdmscene::resampleToSourceRate(mixed, double(info.samplerate));
+  return true;
+}
+
+bool writeFile(const std::string &path, const void *data, size_t bytes, std::string &error)
+{
+  FILE *f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) {
+    error = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  const size_t written = std::fwrite(data, 1, bytes, f);
+  const bool closed = std::fclose(f) == 0;
+  if (written != bytes || !closed) {
+    error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+bool writeWav(const std::string &path, const std::vector<int16_t> &interleaved,
+              std::string &error)
+{
+  SF_INFO info;
+  std::memset(&info, 0, sizeof info);
+  info.samplerate = 16000;
+  info.channels = 2;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+  if (file == nullptr) {
+    error = "cannot create " + path + ": " + sf_strerror(nullptr);
+    return false;
+  }
+  const sf_count_t frames = sf_count_t(interleaved.size() / 2);
+  const bool ok = sf_writef_short(file, interleaved.data(), frames) == frames;
+  if (sf_close(file) != 0 || !ok) {
+    error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+int fail(const std::string &message)
+{
+  std::fprintf(stderr, "pdm-scene: %s\n", message.c_str());
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+  pdmscene::Scene scene;
+  unsigned clock_khz = 0;
+  std::string out_path, pcm_path;
+  struct Pending { std::string kind, text; };
+  std::vector<Pending> pending;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string opt = argv[i];
+    if (opt == "-h" || opt == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (i + 1 >= argc) return fail("option " + opt + " needs a value (see --help)");
+    const std::string value = argv[++i];
+    double number = 0.0;
+    if (opt == "--clock") {
+      if (!parseNumber(value, number)) return fail("--clock: not a number: " + value);
+      bool known = false;
+      for (unsigned c : kClocks) known |= number == double(c);
+      if (!known) return fail("--clock: " + value + " kHz is not one of 256, 384, 512, 768, 1024, 1280, 2048");
+      clock_khz = unsigned(number);
+    } else if (opt == "--out") {
+      out_path = value;
+    } else if (opt == "--pcm-out") {
+      pcm_path = value;
+    } else if (opt == "--spacing") {
+      if (!parseNumber(value, number) || number <= 0.0 || number > 1000.0)
+        return fail("--spacing: expected millimetres above 0 and up to 1000, got " + value);
+      scene.spacing_mm = number;
+    } else if (opt == "--duration") {
+      if (!parseNumber(value, number) || number < 0.001 || number > 3600.0)
+        return fail("--duration: expected seconds from 0.001 to 3600, got " + value);
+      scene.duration_s = number;
+    } else if (opt == "--mic-noise") {
+      if (!parseNumber(value, number) || number > 0.0)
+        return fail("--mic-noise: expected a level in dB full scale, at most 0, got " + value);
+      scene.mic_noise_db = number;
+    } else if (opt == "--seed") {
+      if (!parseNumber(value, number) || number < 0 || number > 4294967295.0 || number != std::floor(number))
+        return fail("--seed: expected a whole number, got " + value);
+      scene.seed = uint32_t(number);
+    } else if (opt == "--tone" || opt == "--noise" || opt == "--speechlike" ||
+               opt == "--speech" || opt == "--diffuse-noise") {
+      pending.push_back({opt, value});
+    } else {
+      return fail("unknown option " + opt + " (see --help)");
+    }
+  }
+  if (clock_khz == 0) return fail("--clock is required (see --help)");
+  if (out_path.empty()) return fail("--out is required (see --help)");
+  if (pending.empty()) return fail("no source given (see --help)");
+
+  // Sources are built after all options so that --duration and --seed apply
+  // whatever their position.
+  for (const Pending &p : pending) {
+    pdmscene::Source src;
+    std::string head, error;
+    double angle = 0.0;
+    if (p.kind == "--tone") {
+      double level = -20.0, freq = 0.0;
+      if (!parseDirected(p.text, head, angle, level, true) || !parseNumber(head, freq))
+        return fail("--tone: expected FREQ@ANGLE[:DB], got " + p.text);
+      if (freq <= 0.0 || freq >= 8000.0)
+        return fail("--tone: frequency must lie between 0 and 8000 Hz, got " + head);
+      src.kind = pdmscene::SourceKind::Tone;
+      src.frequency_hz = freq;
+      src.level_db = level;
+    } else if (p.kind == "--noise") {
+      double level = -30.0;
+      if (!parseDirected(p.text, head, angle, level, false))
+        return fail("--noise: expected ANGLE[:DB], got " + p.text);
+      src.kind = pdmscene::SourceKind::Noise;
+      src.level_db = level;
+      src.seed = scene.seed * 101u + uint32_t(scene.sources.size()) + 1u;
+    } else if (p.kind == "--speechlike") {
+      double level = 0.0;
+      if (!parseDirected(p.text, head, angle, level, false))
+        return fail("--speechlike: expected ANGLE[:DB], got " + p.text);
+      src.kind = pdmscene::SourceKind::Signal;
+      src.signal = pdmscene::speechLikeSignal(scene.duration_s, scene.seed);
+      src.level_db = level;
+    } else if (p.kind == "--speech") {
+      double level = 0.0;
+      if (!parseDirected(p.text, head, angle, level, true))
+        return fail("--speech: expected FILE@ANGLE[:DB], got " + p.text);
+      if (!readSoundFile(head, src.signal, error)) return fail(error);
+      src.kind = pdmscene::SourceKind::Signal;
+      src.level_db = level;
+    } else {  // --diffuse-noise DB[:N]
+      double level = 0.0, count = 24.0;
+      const size_t colon = p.text.find(':');
+      const bool ok = parseNumber(p.text.substr(0, colon), level) &&
+                      (colon == std::string::npos || parseNumber(p.text.substr(colon + 1), count));
+      if (!ok || count < 1.0 || count > 1000.0 || count != std::floor(count))
+        return fail("--diffuse-noise: expected DB[:N] with N from 1 to 1000, got " + p.text);
+      pdmscene::addDiffuseNoise(scene, level, int(count), scene.seed + uint32_t(scene.sources.size()));
+      continue;
+    }
+    src.azimuth_deg = angle;
+    scene.sources.push_back(std::move(src));
+  }
+
+  pdmscene::PdmStats stats;
+  const std::vector<uint8_t> pdm = pdmscene::renderPdm(scene, clock_khz, stats);
+  std::string error;
+  if (!writeFile(out_path, pdm.data(), pdm.size(), error)) return fail(error);
+  if (!pcm_path.empty() && !writeWav(pcm_path, pdmscene::renderPcm16k(scene), error))
+    return fail(error);
+
+  std::fprintf(stderr,
+               "pdm-scene: %zu bytes (%zu ms at %u kHz, 2 microphones), peak modulator "
+               "input %.3f, %llu overloads\n",
+               pdm.size(), pdm.size() / 2 / (clock_khz / 8), clock_khz, stats.peak_input,
+               (unsigned long long)stats.overloads);
+  if (stats.overloads > 0 || stats.peak_input > 0.9)
+    std::fprintf(stderr, "pdm-scene: warning: the modulators were driven near or beyond "
+                         "full scale; lower the source levels\n");
+  return 0;
+}
