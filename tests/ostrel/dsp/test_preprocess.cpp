@@ -1,0 +1,426 @@
+// Noise suppressor and gain control: suppression of stationary noise while
+// speech-like bursts pass, analysis against a double-precision DFT, control
+// requests, gain control, 16-bit saturation of the output.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "preprocess.h"
+
+namespace {
+
+constexpr int kFrame = 128;
+constexpr double kRate = 16000.0;
+constexpr double kPi = 3.14159265358979323846;
+
+using Signal = std::vector<int16_t>;
+
+struct Suppressor {
+    PreprocessState st;
+    FilterBank bank;
+    FftTable table;
+
+    Suppressor()
+    {
+        std::memset(&st, 0, sizeof(st));
+        fft_table_init(&table, 256);
+        EXPECT_NE(nullptr, filterbank_new(&bank, 24, 16000.0f, 128, 1));
+        EXPECT_EQ(0, Preprocess_init(&st, kFrame, 16000));
+        st.bank = &bank;
+        st.fft_table = &table;
+    }
+
+    int32_t set(int32_t request, int32_t value) { return Preprocess_setup(&st, request, &value); }
+    int32_t get(int32_t request)
+    {
+        int32_t value = -12345;
+        EXPECT_EQ(0, Preprocess_setup(&st, request, &value));
+        return value;
+    }
+
+    // Runs whole frames; returns the output and the per-frame results.
+    Signal run(const Signal &in, std::vector<int32_t> *results = nullptr)
+    {
+        Signal out(in);
+        for (size_t start = 0; start + kFrame <= out.size(); start += kFrame) {
+            const int32_t r = Preprocess(&st, out.data() + start);
+            if (results)
+                results->push_back(r);
+        }
+        return out;
+    }
+};
+
+std::unique_ptr<Suppressor> make_suppressor()
+{
+    return std::make_unique<Suppressor>();
+}
+
+int16_t clip16(double v)
+{
+    return static_cast<int16_t>(std::lround(std::max(-32768.0, std::min(32767.0, v))));
+}
+
+std::vector<double> white_noise(size_t n, double rms, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::normal_distribution<double> dist(0.0, rms);
+    std::vector<double> v(n);
+    for (auto &x : v)
+        x = dist(gen);
+    return v;
+}
+
+// Voiced bursts: harmonics of a gliding fundamental, 240 ms on, 200 ms off.
+std::vector<double> speech_bursts(size_t n, double amplitude, std::vector<bool> *active)
+{
+    std::vector<double> v(n, 0.0);
+    const size_t on = 3840, period = 7040;
+    double phase = 0.0;
+    for (size_t i = 0; i < n; i++) {
+        const size_t pos = i % period;
+        const bool voiced = pos < on;
+        if (active)
+            active->push_back(voiced);
+        const double f0 = 140.0 + 60.0 * std::sin(2.0 * kPi * i / 9000.0);
+        phase += 2.0 * kPi * f0 / kRate;
+        if (!voiced)
+            continue;
+        const double envelope = std::sin(kPi * pos / on);
+        double s = 0.0;
+        for (int h = 1; h <= 12; h++)
+            s += std::sin(h * phase) / h;
+        v[i] = amplitude * envelope * s / 2.0;
+    }
+    return v;
+}
+
+Signal to_signal(const std::vector<double> &a, const std::vector<double> &b = {})
+{
+    Signal s(a.size());
+    for (size_t i = 0; i < a.size(); i++)
+        s[i] = clip16(a[i] + (b.empty() ? 0.0 : b[i]));
+    return s;
+}
+
+double power(const Signal &s, size_t from, size_t to)
+{
+    double sum = 0.0;
+    for (size_t i = from; i < to; i++)
+        sum += static_cast<double>(s[i]) * s[i];
+    return sum / static_cast<double>(to - from);
+}
+
+double db(double ratio)
+{
+    return 10.0 * std::log10(ratio);
+}
+
+int peak(const Signal &s, size_t from = 0)
+{
+    int m = 0;
+    for (size_t i = from; i < s.size(); i++)
+        m = std::max(m, std::abs(static_cast<int>(s[i])));
+    return m;
+}
+
+} // namespace
+
+TEST(Preprocess, StationaryNoiseFollowsConfiguredAttenuation)
+{
+    const size_t n = 5 * 16000;
+    const Signal noise = to_signal(white_noise(n, 1000.0, 1));
+    const size_t tail = 3 * 16000;
+
+    auto defaults = make_suppressor();
+    const double atten15 = db(power(defaults->run(noise), tail, n) / power(noise, tail, n));
+
+    auto deeper = make_suppressor();
+    EXPECT_EQ(0, deeper->set(PREPROCESS_SET_NOISE_SUPPRESS, 30));
+    const double atten30 = db(power(deeper->run(noise), tail, n) / power(noise, tail, n));
+
+    EXPECT_LT(atten15, -10.0);
+    EXPECT_GT(atten15, -18.0);
+    EXPECT_LT(atten30, -22.0);
+    EXPECT_GT(atten30, -33.0);
+}
+
+TEST(Preprocess, SpeechBurstsPassWhileGapsAreSuppressed)
+{
+    const size_t n = 5 * 16000;
+    std::vector<bool> voiced;
+    const Signal mix = to_signal(speech_bursts(n, 6000.0, &voiced), white_noise(n, 300.0, 2));
+    auto s = make_suppressor();
+    const Signal out = s->run(mix);
+
+    // The output lags the input by one frame. Compare the middle of bursts
+    // and the middle of gaps after the estimator has settled.
+    const size_t delay = kFrame, margin = 600;
+    double in_on = 0, out_on = 0, in_off = 0, out_off = 0;
+    for (size_t i = 2 * 16000; i + margin < n; i++) {
+        const size_t src = i - delay;
+        const bool inside = voiced[src - margin] && voiced[src] && voiced[src + margin];
+        const bool outside = !voiced[src - margin] && !voiced[src] && !voiced[src + margin];
+        const double a = mix[src], b = out[i];
+        if (inside) {
+            in_on += a * a;
+            out_on += b * b;
+        } else if (outside) {
+            in_off += a * a;
+            out_off += b * b;
+        }
+    }
+    EXPECT_GT(db(out_on / in_on), -1.5);
+    EXPECT_LT(db(out_on / in_on), 0.5);
+    EXPECT_LT(db(out_off / in_off), -9.0);
+}
+
+// Spectrum powers of the analysis against a double DFT of the windowed
+// previous and current frames; the window is power-complementary so that
+// overlap-add of unmodified frames gives the input back.
+TEST(Preprocess, AnalysisMatchesDoubleDft)
+{
+    auto s = make_suppressor();
+    for (int i = 0; i < 128; i++) {
+        const double w0 = s->st.window[i], w1 = s->st.window[i + 128];
+        EXPECT_NEAR(1.0, w0 * w0 + w1 * w1, 2e-6) << i;
+    }
+
+    const Signal in = to_signal(white_noise(256, 8000.0, 3), speech_bursts(256, 10000.0, nullptr));
+    Preprocess_analize(&s->st, in.data());
+    Preprocess_analize(&s->st, in.data() + 128);
+
+    double signal = 0.0, error = 0.0;
+    for (int k = 0; k < 128; k++) {
+        double re = 0.0, im = 0.0;
+        for (int j = 0; j < 256; j++) {
+            const double x = in[j] * static_cast<double>(s->st.window[j]);
+            re += x * std::cos(2.0 * kPi * j * k / 256.0);
+            im -= x * std::sin(2.0 * kPi * j * k / 256.0);
+        }
+        const double expected = (re * re + im * im) / (256.0 * 256.0);
+        signal += expected * expected;
+        error += (expected - s->st.Pw[k]) * (expected - s->st.Pw[k]);
+    }
+    EXPECT_GT(db(signal / error), 80.0);
+}
+
+TEST(Preprocess, SilenceStaysSilentAndVoiceDecisionIsSwitchable)
+{
+    auto s = make_suppressor();
+    std::vector<int32_t> results;
+    const Signal out = s->run(Signal(40 * kFrame, 0), &results);
+    EXPECT_EQ(0, peak(out));
+    EXPECT_EQ(10, s->get(PREPROCESS_GET_PROB));
+    // Decision off: every frame reports speech.
+    EXPECT_TRUE(std::all_of(results.begin(), results.end(), [](int32_t r) { return r == 1; }));
+
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_VAD, 1));
+    results.clear();
+    s->run(Signal(4 * kFrame, 0), &results);
+    EXPECT_EQ(std::vector<int32_t>(4, 0), results);
+    results.clear();
+    s->run(to_signal(speech_bursts(20 * kFrame, 12000.0, nullptr)), &results);
+    EXPECT_EQ(1, results.back());
+}
+
+TEST(Preprocess, OutputSaturatesInsteadOfWrapping)
+{
+    auto s = make_suppressor();
+    Signal frame(kFrame, 0);
+    for (int i = 0; i < kFrame; i++)
+        s->st.synthesis_mem[i] = (i % 2) ? 40000.0f : -40000.0f;
+    s->st.synthesis_mem[2] = 32767.9f;
+    s->st.synthesis_mem[3] = -32768.9f;
+    s->st.synthesis_mem[4] = -1.9f;
+    Preprocess(&s->st, frame.data());
+    EXPECT_EQ(-32768, frame[0]);
+    EXPECT_EQ(32767, frame[1]);
+    EXPECT_EQ(32767, frame[2]);
+    EXPECT_EQ(-32768, frame[3]);
+    EXPECT_EQ(-1, frame[4]);  // truncation toward zero
+}
+
+TEST(Preprocess, GainControlLevelsTowardTargetAndLimitsPeaks)
+{
+    const size_t n = 8 * 16000, tail = 6 * 16000;
+    const float target = 8000.0f;
+    auto level_after_agc = [&](double amplitude, Signal *in_out) {
+        *in_out = to_signal(speech_bursts(n, amplitude, nullptr));
+        auto s = make_suppressor();
+        EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC, 1));
+        EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_AGC_LEVEL, const_cast<float *>(&target)));
+        const Signal out = s->run(*in_out);
+        return out;
+    };
+    Signal quiet_in, loud_in;
+    const Signal quiet_out = level_after_agc(300.0, &quiet_in);
+    const Signal loud_out = level_after_agc(40000.0, &loud_in);
+
+    // A quiet and a clipped talker end up within a few dB of each other,
+    // the quiet one raised by more than 20 dB, the loud one lowered.
+    const double quiet_level = db(power(quiet_out, tail, n));
+    const double loud_level = db(power(loud_out, tail, n));
+    EXPECT_GT(quiet_level - db(power(quiet_in, tail, n)), 20.0);
+    EXPECT_LT(loud_level - db(power(loud_in, tail, n)), -8.0);
+    EXPECT_NEAR(quiet_level, loud_level, 3.0);
+    EXPECT_LE(peak(quiet_out), 28000);
+    EXPECT_LE(peak(loud_out), 28000);
+
+    // A frame whose peak after the gain exceeds 28000 is scaled down to
+    // that peak before the synthesis window.
+    auto limited = make_suppressor();
+    EXPECT_EQ(0, limited->set(PREPROCESS_SET_AGC, 1));
+    EXPECT_EQ(0, limited->set(PREPROCESS_SET_AGC_TARGET, 32767));
+    Signal tone(40 * kFrame);
+    for (size_t i = 0; i < tone.size(); i++)
+        tone[i] = clip16(28000.0 * std::sin(2.0 * kPi * 7500.0 * i / kRate));
+    int limited_frames = 0;
+    for (size_t start = 0; start < tone.size(); start += kFrame) {
+        Preprocess(&limited->st, tone.data() + start);
+        float unlimited[256];
+        ifft(&limited->table, limited->st.T, unlimited);
+        float frame_peak = 0.0f;
+        for (float v : unlimited)
+            frame_peak = std::max(frame_peak, std::fabs(v));
+        if (frame_peak <= 28000.0f)
+            continue;
+        limited_frames++;
+        for (int i = 0; i < 256; i++) {
+            const float expected = unlimited[i] * (28000.0f / frame_peak) * limited->st.window[i];
+            ASSERT_NEAR(expected, limited->st.frame[i], 0.02f) << start << " " << i;
+        }
+    }
+    EXPECT_GT(limited_frames, 0);
+}
+
+TEST(Preprocess, SetupRequestsRoundTrip)
+{
+    auto s = make_suppressor();
+    // Defaults as reported.
+    EXPECT_EQ(1, s->get(PREPROCESS_GET_DENOISE));
+    EXPECT_EQ(0, s->get(PREPROCESS_GET_AGC));
+    EXPECT_EQ(-15, s->get(PREPROCESS_GET_NOISE_SUPPRESS));
+    EXPECT_EQ(-40, s->get(PREPROCESS_GET_ECHO_SUPPRESS));
+    EXPECT_EQ(-15, s->get(PREPROCESS_GET_ECHO_SUPPRESS_ACTIVE));
+    EXPECT_EQ(35, s->get(PREPROCESS_GET_PROB_START));
+    EXPECT_EQ(20, s->get(PREPROCESS_GET_PROB_CONTINUE));
+    EXPECT_EQ(12, s->get(PREPROCESS_GET_AGC_INCREMENT));
+    EXPECT_EQ(-40, s->get(PREPROCESS_GET_AGC_DECREMENT));
+    EXPECT_EQ(30, s->get(PREPROCESS_GET_AGC_MAX_GAIN));
+    EXPECT_EQ(0, s->get(PREPROCESS_GET_AGC_GAIN));
+    EXPECT_EQ(0, s->get(PREPROCESS_GET_AGC_LOUDNESS));
+    EXPECT_EQ(128, s->get(PREPROCESS_GET_PSD_SIZE));
+    EXPECT_EQ(128, s->get(PREPROCESS_GET_NOISE_PSD_SIZE));
+    EXPECT_EQ(0, s->get(PREPROCESS_GET_AGC_TARGET));
+
+    // Suppression levels are stored as negative dB whatever the sign given.
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_NOISE_SUPPRESS, 20));
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_ECHO_SUPPRESS, 20));
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_ECHO_SUPPRESS_ACTIVE, -7));
+    EXPECT_EQ(-20, s->get(PREPROCESS_GET_NOISE_SUPPRESS));
+    EXPECT_EQ(-20, s->get(PREPROCESS_GET_ECHO_SUPPRESS));
+    EXPECT_EQ(-7, s->get(PREPROCESS_GET_ECHO_SUPPRESS_ACTIVE));
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_NOISE_SUPPRESS, INT32_MIN));
+    EXPECT_LT(s->get(PREPROCESS_GET_NOISE_SUPPRESS), 0);
+
+    // Target level clamped to 1..32768, as float and as integer.
+    float level = 0.5f;
+    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_AGC_LEVEL, &level));
+    EXPECT_EQ(1, s->get(PREPROCESS_GET_AGC_TARGET));
+    level = 40000.0f;
+    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_AGC_LEVEL, &level));
+    level = 0.0f;
+    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_GET_AGC_LEVEL, &level));
+    EXPECT_EQ(32768.0f, level);
+    level = NAN;
+    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_AGC_LEVEL, &level));
+    EXPECT_EQ(1, s->get(PREPROCESS_GET_AGC_TARGET));
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC_TARGET, 12345));
+    EXPECT_EQ(12345, s->get(PREPROCESS_GET_AGC_TARGET));
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC_TARGET, -5));
+    EXPECT_EQ(1, s->get(PREPROCESS_GET_AGC_TARGET));
+
+    // Probabilities in percent, clamped.
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_PROB_START, 150));
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_PROB_CONTINUE, -3));
+    EXPECT_EQ(100, s->get(PREPROCESS_GET_PROB_START));
+    EXPECT_EQ(0, s->get(PREPROCESS_GET_PROB_CONTINUE));
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_PROB_START, 47));
+    EXPECT_EQ(47, s->get(PREPROCESS_GET_PROB_START));
+
+    // Gain-control dynamics in dB per second and dB.
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC_INCREMENT, 6));
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC_DECREMENT, -25));
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC_MAX_GAIN, 18));
+    EXPECT_EQ(6, s->get(PREPROCESS_GET_AGC_INCREMENT));
+    EXPECT_EQ(-25, s->get(PREPROCESS_GET_AGC_DECREMENT));
+    EXPECT_EQ(18, s->get(PREPROCESS_GET_AGC_MAX_GAIN));
+
+    // Flags.
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_DENOISE, 0));
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC, 1));
+    EXPECT_EQ(0, s->set(PREPROCESS_SET_DEREVERB, 1));
+    EXPECT_EQ(0, s->get(PREPROCESS_GET_DENOISE));
+    EXPECT_EQ(1, s->get(PREPROCESS_GET_AGC));
+    EXPECT_EQ(1, s->get(PREPROCESS_GET_DEREVERB));
+
+    // The echo-canceller link is the pointer itself.
+    EchoState *echo = reinterpret_cast<EchoState *>(&s->bank);
+    EchoState *linked = nullptr;
+    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_ECHO_STATE, echo));
+    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_GET_ECHO_STATE, &linked));
+    EXPECT_EQ(echo, linked);
+    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_ECHO_STATE, nullptr));
+    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_GET_ECHO_STATE, &linked));
+    EXPECT_EQ(nullptr, linked);
+
+    // Unrecognised requests fail, reserved ones succeed; neither changes
+    // anything. A null value pointer is refused.
+    std::vector<unsigned char> before(sizeof(PreprocessState));
+    std::memcpy(before.data(), &s->st, before.size());
+    int32_t value = 7;
+    for (int32_t request : {32, 34, 36, 38, 40, 42, 44, 48, 100, -1})
+        EXPECT_EQ(-1, Preprocess_setup(&s->st, request, &value)) << request;
+    for (int32_t request : {10, 11, 12, 13})
+        EXPECT_EQ(0, Preprocess_setup(&s->st, request, &value)) << request;
+    EXPECT_EQ(-1, Preprocess_setup(&s->st, PREPROCESS_GET_NOISE_SUPPRESS, nullptr));
+    EXPECT_EQ(-1, Preprocess_setup(&s->st, PREPROCESS_SET_AGC_LEVEL, nullptr));
+    EXPECT_EQ(-1, Preprocess_setup(nullptr, PREPROCESS_GET_AGC, &value));
+    EXPECT_EQ(7, value);
+    EXPECT_EQ(0, std::memcmp(before.data(), &s->st, before.size()));
+}
+
+TEST(Preprocess, MeasurementsAndInitArguments)
+{
+    auto s = make_suppressor();
+    s->run(to_signal(white_noise(30 * kFrame, 2000.0, 4)));
+    std::vector<int32_t> psd(128, -1), noise(128, -1);
+    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_GET_PSD, psd.data()));
+    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_GET_NOISE_PSD, noise.data()));
+    for (int i = 0; i < 128; i++) {
+        EXPECT_EQ(static_cast<int32_t>(s->st.Pw[i]), psd[i]);
+        EXPECT_EQ(static_cast<int32_t>(s->st.noise[i]), noise[i]);
+    }
+    const int32_t percent = s->get(PREPROCESS_GET_PROB);
+    EXPECT_EQ(static_cast<int32_t>(s->st.speech_prob * 100.0f), percent);
+    EXPECT_GE(percent, 10);
+    EXPECT_LE(percent, 100);
+
+    PreprocessState other;
+    std::memset(&other, 0, sizeof(other));
+    EXPECT_EQ(-1, Preprocess_init(&other, 256, 16000));
+    EXPECT_EQ(-1, Preprocess_init(&other, 128, 0));
+    EXPECT_EQ(-1, Preprocess_init(nullptr, 128, 16000));
+    // Without its filter bank and transform table the state refuses to run.
+    EXPECT_EQ(0, Preprocess_init(&other, 128, 16000));
+    Signal frame(kFrame, 1234);
+    EXPECT_EQ(0, Preprocess(&other, frame.data()));
+    EXPECT_EQ(Signal(kFrame, 1234), frame);
+    EXPECT_LE(sizeof(PreprocessState), Preprocess_memory_size());
+}
