@@ -1,0 +1,293 @@
+// Echo-cancellation quality report: runs scripted scenarios through the
+// library exactly as the firmware feeds it and measures the echo return
+// loss enhancement (ERLE, microphone power over output power while the far
+// end is active) in half-second windows. Prints a table and writes a CSV
+// (time, then one column per scenario) for plot_aec_quality.py.
+//
+//   aec_quality [--csv FILE]
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ostrel.h"
+
+namespace {
+
+constexpr int kRate = 16000;
+constexpr double kSeconds = 24.0;
+constexpr size_t kLength = static_cast<size_t>(kSeconds * kRate);
+constexpr size_t kWindow = kRate / 2;     // ERLE window: 0.5 s
+constexpr size_t kFrame = OSTREL_FRAME_SIZE;
+constexpr size_t kChunk = OSTREL_SAMPLES_PER_INPUT;
+constexpr size_t kDelay = OSTREL_DELAY_SAMPLES;
+// Far end active above -50 dBFS RMS per 128-sample frame.
+constexpr double kActiveRms = 32768.0 * 0.0031622776601683794;
+
+// Speech-like signal: a glottal pulse train with wandering pitch and some
+// breath noise, shaped by two slowly moving formant resonators and cut into
+// syllables and pauses. `level` is the RMS of the voiced parts.
+std::vector<double> speech_like(size_t length, uint32_t seed, double level) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> uniform(0.0, 1.0);
+  std::normal_distribution<double> gauss(0.0, 1.0);
+  std::vector<double> s(length, 0.0);
+  double phase = 0.0, f1 = 600.0, f2 = 1500.0;
+  double r1[2] = {0, 0}, r2[2] = {0, 0};
+  size_t t = 0;
+  while (t < length) {
+    const size_t syllable = static_cast<size_t>((0.12 + 0.2 * uniform(rng)) * kRate);
+    const size_t pause = static_cast<size_t>((0.03 + 0.25 * uniform(rng)) * kRate);
+    const double pitch = 100.0 + 120.0 * uniform(rng);
+    const double target1 = 300.0 + 600.0 * uniform(rng), target2 = 900.0 + 1600.0 * uniform(rng);
+    for (size_t i = 0; i < syllable && t < length; ++i, ++t) {
+      f1 += 0.002 * (target1 - f1);
+      f2 += 0.002 * (target2 - f2);
+      phase += pitch * (1.0 + 0.05 * std::sin(2.0 * M_PI * 3.0 * t / kRate)) / kRate;
+      double excitation = 0.3 * gauss(rng);
+      if (phase >= 1.0) {
+        phase -= 1.0;
+        excitation += 8.0;
+      }
+      // Two resonators in series (pole radius 0.97).
+      const double a1 = 2.0 * 0.97 * std::cos(2.0 * M_PI * f1 / kRate);
+      const double a2 = 2.0 * 0.97 * std::cos(2.0 * M_PI * f2 / kRate);
+      const double v1 = excitation + a1 * r1[0] - 0.9409 * r1[1];
+      r1[1] = r1[0];
+      r1[0] = v1;
+      const double v2 = v1 + a2 * r2[0] - 0.9409 * r2[1];
+      r2[1] = r2[0];
+      r2[0] = v2;
+      const double envelope = std::sin(M_PI * double(i) / double(syllable));
+      s[t] = envelope * v2;
+    }
+    t += pause;
+  }
+  double power = 0.0;
+  size_t voiced = 0;
+  for (double v : s) {
+    if (v != 0.0) {
+      power += v * v;
+      ++voiced;
+    }
+  }
+  const double scale = voiced > 0 ? level / std::sqrt(power / double(voiced)) : 0.0;
+  for (double &v : s) v *= scale;
+  return s;
+}
+
+std::vector<double> white_noise(size_t length, uint32_t seed, double rms) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> gauss(0.0, rms);
+  std::vector<double> s(length);
+  for (double &v : s) v = gauss(rng);
+  return s;
+}
+
+// Room echo path: a direct-path delay, then exponentially decaying random
+// reflections over `taps` samples, scaled to the given echo-path gain.
+std::vector<double> echo_path(size_t taps, uint32_t seed, size_t delay, double gain) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> gauss(0.0, 1.0);
+  std::vector<double> h(taps, 0.0);
+  double energy = 0.0;
+  for (size_t k = delay; k < taps; ++k) {
+    h[k] = gauss(rng) * std::exp(-double(k - delay) / (0.18 * double(taps)));
+    energy += h[k] * h[k];
+  }
+  for (double &v : h) v *= gain / std::sqrt(energy);
+  return h;
+}
+
+void add_echo(const std::vector<double> &far, const std::vector<double> &path, size_t from,
+              size_t to, std::vector<double> &mic) {
+  for (size_t t = from; t < to; ++t) {
+    double echo = 0.0;
+    for (size_t k = 0; k < path.size() && k <= t; ++k) echo += path[k] * far[t - k];
+    mic[t] += echo;
+  }
+}
+
+int16_t to_pcm(double v) {
+  if (v > 32767.0) return 32767;
+  if (v < -32768.0) return -32768;
+  return static_cast<int16_t>(std::lround(v));
+}
+
+struct Scenario {
+  const char *name;
+  const char *description;
+  bool preprocess;
+  std::vector<double> mic, far;  // microphone (echo + near end) and far end
+};
+
+std::vector<Scenario> make_scenarios() {
+  const std::vector<double> far = speech_like(kLength, 1, 4000.0);
+  const std::vector<double> path = echo_path(400, 2, 24, 0.7);
+  const std::vector<double> moved = echo_path(400, 3, 40, 0.7);
+  const std::vector<double> room_noise = white_noise(kLength, 4, 3.0);     // about -81 dBFS
+  const std::vector<double> loud_noise = white_noise(kLength, 5, 300.0);  // about -41 dBFS
+  const std::vector<double> near = speech_like(kLength, 6, 3000.0);
+
+  std::vector<Scenario> scenarios;
+  auto base = [&](const char *name, const char *description, bool preprocess) {
+    Scenario s{name, description, preprocess, room_noise, far};
+    add_echo(far, path, 0, kLength, s.mic);
+    return s;
+  };
+  scenarios.push_back(base("far_end_only", "far-end speech, echo path of 400 taps", false));
+
+  Scenario dt = base("double_talk", "near-end speech as well from 8 s to 14 s", false);
+  for (size_t t = 8 * kRate; t < 14 * kRate; ++t) dt.mic[t] += near[t];
+  scenarios.push_back(dt);
+
+  Scenario change{"path_change", "echo path replaced at 12 s", false, room_noise, far};
+  add_echo(far, path, 0, 12 * kRate, change.mic);
+  add_echo(far, moved, 12 * kRate, kLength, change.mic);
+  scenarios.push_back(change);
+
+  Scenario noisy = base("noise", "near-end white noise at -41 dBFS", false);
+  for (size_t t = 0; t < kLength; ++t) noisy.mic[t] += loud_noise[t] - room_noise[t];
+  scenarios.push_back(noisy);
+
+  Scenario denoised = noisy;
+  denoised.name = "noise_denoised";
+  denoised.description = "the same with noise and residual-echo suppression";
+  denoised.preprocess = true;
+  scenarios.push_back(denoised);
+  return scenarios;
+}
+
+// Runs one scenario through the library; returns the output aligned with
+// the microphone (delay removed).
+std::vector<int16_t> run_library(const Scenario &s, const std::vector<int16_t> &mic,
+                                 const std::vector<int16_t> &ref) {
+  OstrelHandle handle{};
+  handle.tail_length = 512;
+  handle.preprocess_enable = s.preprocess ? 1u : 0u;
+  Ostrel_getMemorySize(&handle);
+  std::vector<uint32_t> block((handle.internal_memory_size + 3) / 4);
+  handle.internal_memory = block.data();
+  Ostrel_Init(&handle);
+  if (s.preprocess) {
+    const OstrelConfig config{1u, 0u, 1u, -15, -40, -15};
+    Ostrel_setConfig(&handle, &config);
+  }
+  std::vector<int16_t> out(mic.size(), 0);
+  int16_t zeros[kChunk] = {}, chunk[kChunk];
+  for (size_t t = 0; t < mic.size() + kDelay; t += kChunk) {
+    const bool inside = t + kChunk <= mic.size();
+    const uint32_t ready = Ostrel_Data_Input(inside ? &mic[t] : zeros, inside ? &ref[t] : zeros,
+                                             chunk, &handle);
+    for (size_t i = 0; i < kChunk; ++i)
+      if (t + i >= kDelay && t + i - kDelay < out.size()) out[t + i - kDelay] = chunk[i];
+    if (ready) Ostrel_Process(&handle);
+  }
+  return out;
+}
+
+// ERLE per window over the far-end-active frames; NaN where none is active.
+std::vector<double> erle_per_window(const std::vector<int16_t> &mic,
+                                    const std::vector<int16_t> &ref,
+                                    const std::vector<int16_t> &out) {
+  std::vector<double> erle;
+  for (size_t w = 0; w + kWindow <= mic.size(); w += kWindow) {
+    double mic_power = 0.0, out_power = 0.0;
+    for (size_t f = w; f < w + kWindow; f += kFrame) {
+      double ref_power = 0.0, m = 0.0, o = 0.0;
+      for (size_t i = f; i < f + kFrame; ++i) {
+        ref_power += double(ref[i]) * ref[i];
+        m += double(mic[i]) * mic[i];
+        o += double(out[i]) * out[i];
+      }
+      if (std::sqrt(ref_power / kFrame) < kActiveRms) continue;
+      mic_power += m;
+      out_power += o;
+    }
+    erle.push_back(mic_power > 0.0 ? 10.0 * std::log10(mic_power / std::max(out_power, 1.0))
+                                   : NAN);
+  }
+  return erle;
+}
+
+double mean_between(const std::vector<double> &erle, double from_s, double to_s) {
+  double sum = 0.0;
+  int count = 0;
+  for (size_t i = 0; i < erle.size(); ++i) {
+    const double t = (double(i) + 0.5) * kWindow / kRate;
+    if (t >= from_s && t < to_s && !std::isnan(erle[i])) {
+      sum += erle[i];
+      ++count;
+    }
+  }
+  return count > 0 ? sum / count : NAN;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::string csv_path = "aec_quality.csv";
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--csv") == 0 && i + 1 < argc) {
+      csv_path = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: aec_quality [--csv FILE]\n");
+      return 2;
+    }
+  }
+
+  const std::vector<Scenario> scenarios = make_scenarios();
+  std::vector<std::vector<double>> erle;
+  for (const Scenario &s : scenarios) {
+    std::vector<int16_t> mic(kLength), ref(kLength);
+    for (size_t t = 0; t < kLength; ++t) {
+      mic[t] = to_pcm(s.mic[t]);
+      ref[t] = to_pcm(s.far[t]);
+    }
+    erle.push_back(erle_per_window(mic, ref, run_library(s, mic, ref)));
+  }
+
+  std::printf("ERLE in dB per 0.5 s window while the far end is active (tail 512)\n");
+  for (const Scenario &s : scenarios) std::printf("  %-15s %s\n", s.name, s.description);
+  std::printf("\n time s");
+  for (const Scenario &s : scenarios) std::printf(" %15s", s.name);
+  std::printf("\n");
+  FILE *csv = std::fopen(csv_path.c_str(), "w");
+  if (csv == nullptr) {
+    std::fprintf(stderr, "aec_quality: cannot write %s\n", csv_path.c_str());
+    return 1;
+  }
+  std::fprintf(csv, "time_s");
+  for (const Scenario &s : scenarios) std::fprintf(csv, ",%s", s.name);
+  std::fprintf(csv, "\n");
+  for (size_t w = 0; w < erle[0].size(); ++w) {
+    const double t = double(w + 1) * kWindow / kRate;
+    std::printf("%7.1f", t);
+    std::fprintf(csv, "%.1f", t);
+    for (const auto &column : erle) {
+      std::printf(" %15.1f", column[w]);
+      if (std::isnan(column[w])) std::fprintf(csv, ",");
+      else std::fprintf(csv, ",%.2f", column[w]);
+    }
+    std::printf("\n");
+    std::fprintf(csv, "\n");
+  }
+  std::fclose(csv);
+
+  std::printf("\nSummary (mean ERLE in dB)\n");
+  std::printf("  far_end_only    2-8 s %.1f, 16-24 s %.1f\n", mean_between(erle[0], 2, 8),
+              mean_between(erle[0], 16, 24));
+  std::printf("  double_talk     before 4-8 s %.1f, during 8-14 s %.1f, after 16-24 s %.1f\n",
+              mean_between(erle[1], 4, 8), mean_between(erle[1], 8, 14),
+              mean_between(erle[1], 16, 24));
+  std::printf("  path_change     8-12 s %.1f, 12-13 s %.1f, 13-16 s %.1f, 16-24 s %.1f\n",
+              mean_between(erle[2], 8, 12), mean_between(erle[2], 12, 13),
+              mean_between(erle[2], 13, 16), mean_between(erle[2], 16, 24));
+  std::printf("  noise           16-24 s %.1f\n", mean_between(erle[3], 16, 24));
+  std::printf("  noise_denoised  16-24 s %.1f\n", mean_between(erle[4], 16, 24));
+  std::printf("CSV written to %s\n", csv_path.c_str());
+  return 0;
+}

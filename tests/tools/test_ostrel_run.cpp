@@ -1,0 +1,202 @@
+// ostrel-run end to end: WAV files in, the aligned output file and the
+// report out, and clear failures for bad input.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+  int exit_code;
+  std::string output;  // stdout and stderr
+};
+
+Outcome run_tool(const std::string &arguments) {
+  const std::string command = std::string(TOOL_PATH) + " " + arguments + " 2>&1";
+  FILE *pipe = popen(command.c_str(), "r");
+  Outcome outcome{-1, {}};
+  if (pipe == nullptr) return outcome;
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, got);
+  const int status = pclose(pipe);
+  outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+void write_wav(const fs::path &path, const std::vector<int16_t> &samples, int rate = 16000,
+               int channels = 1, int subtype = SF_FORMAT_PCM_16) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = channels;
+  info.format = SF_FORMAT_WAV | subtype;
+  SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+  sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+  sf_close(file);
+}
+
+std::vector<int16_t> read_wav(const fs::path &path, SF_INFO &info) {
+  info = SF_INFO{};
+  SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) return {};
+  std::vector<int16_t> samples(static_cast<size_t>(info.frames * info.channels));
+  sf_read_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+  sf_close(file);
+  return samples;
+}
+
+class OstrelRun : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("ostrel_run_test_" + std::to_string(getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string path(const char *name) const { return (dir_ / name).string(); }
+
+  fs::path dir_;
+};
+
+// Far-end noise through a decaying echo path; the microphone hears only that.
+void echo_scene(size_t samples, std::vector<int16_t> &mic, std::vector<int16_t> &ref) {
+  std::mt19937 rng(5);
+  std::normal_distribution<double> gauss(0.0, 1.0);
+  std::vector<double> path(250), far(samples);
+  for (size_t k = 0; k < path.size(); ++k) path[k] = 0.5 * gauss(rng) * std::exp(-double(k) / 50.0);
+  for (double &v : far) v = 2500.0 * gauss(rng);
+  mic.assign(samples, 0);
+  ref.assign(samples, 0);
+  for (size_t t = 0; t < samples; ++t) {
+    double echo = 0.0;
+    for (size_t k = 0; k < path.size() && k <= t; ++k) echo += path[k] * far[t - k];
+    ref[t] = static_cast<int16_t>(std::lround(far[t]));
+    mic[t] = static_cast<int16_t>(std::lround(echo + 5.0 * gauss(rng)));
+  }
+}
+
+}  // namespace
+
+TEST_F(OstrelRun, CancelsEchoAndReportsPerSecond) {
+  std::vector<int16_t> mic, ref;
+  echo_scene(16000 * 4 + 100, mic, ref);
+  write_wav(path("mic.wav"), mic);
+  write_wav(path("ref.wav"), ref);
+  const Outcome outcome =
+      run_tool("--mic " + path("mic.wav") + " --ref " + path("ref.wav") + " --out " + path("out.wav"));
+  ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
+  EXPECT_NE(outcome.output.find("ERLE dB"), std::string::npos) << outcome.output;
+  EXPECT_NE(outcome.output.find("of the 8 ms budget"), std::string::npos) << outcome.output;
+  // Five rows: four whole seconds and the 100-sample rest.
+  EXPECT_NE(outcome.output.find("\n     5 "), std::string::npos) << outcome.output;
+  EXPECT_EQ(outcome.output.find("\n     6 "), std::string::npos) << outcome.output;
+
+  SF_INFO info;
+  const std::vector<int16_t> out = read_wav(path("out.wav"), info);
+  EXPECT_EQ(info.samplerate, 16000);
+  EXPECT_EQ(info.channels, 1);
+  EXPECT_EQ((info.format & SF_FORMAT_SUBMASK), SF_FORMAT_PCM_16);
+  ASSERT_EQ(out.size(), mic.size());
+  double mic_power = 0.0, out_power = 0.0;
+  for (size_t t = 3 * 16000; t < out.size(); ++t) {
+    mic_power += double(mic[t]) * mic[t];
+    out_power += double(out[t]) * out[t];
+  }
+  EXPECT_GT(10.0 * std::log10(mic_power / std::max(out_power, 1.0)), 15.0);
+}
+
+TEST_F(OstrelRun, OutputIsAlignedAndTheShorterLengthIsUsed) {
+  // Silent far end: the output is the microphone itself (through the DC
+  // notch only), without delay: the correlation peaks at lag 0.
+  std::vector<int16_t> mic(16000), ref(12345, 0);
+  std::mt19937 rng(9);
+  std::uniform_int_distribution<int> noise(-6000, 6000);
+  for (int16_t &v : mic) v = static_cast<int16_t>(noise(rng));
+  write_wav(path("mic.wav"), mic);
+  write_wav(path("ref.wav"), ref);
+  const Outcome outcome = run_tool("--mic " + path("mic.wav") + " --ref " + path("ref.wav") +
+                                   " --out " + path("out.wav") + " --tail 256");
+  ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
+  EXPECT_NE(outcome.output.find("warning"), std::string::npos) << outcome.output;
+  EXPECT_NE(outcome.output.find("using the first 12345"), std::string::npos) << outcome.output;
+  SF_INFO info;
+  const std::vector<int16_t> out = read_wav(path("out.wav"), info);
+  ASSERT_EQ(out.size(), 12345u);
+  auto correlation = [&](int lag) {
+    double sum = 0.0, out_power = 0.0, mic_power = 0.0;
+    for (size_t t = 1000; t + 1000 < out.size(); ++t) {
+      sum += double(out[t]) * mic[t + lag];
+      out_power += double(out[t]) * out[t];
+      mic_power += double(mic[t + lag]) * mic[t + lag];
+    }
+    return sum / std::sqrt(out_power * mic_power);
+  };
+  EXPECT_GT(correlation(0), 0.95);
+  for (int lag : {-256, -128, -16, -1, 1, 16, 128, 256}) EXPECT_LT(std::fabs(correlation(lag)), 0.1) << lag;
+  // The last samples come through too: the tool flushes the delay.
+  double tail_power = 0.0;
+  for (size_t t = out.size() - 200; t < out.size(); ++t) tail_power += double(out[t]) * out[t];
+  EXPECT_GT(tail_power / 200.0, 1e6);
+}
+
+TEST_F(OstrelRun, PreprocessorOptionsRun) {
+  std::vector<int16_t> mic, ref;
+  echo_scene(16000, mic, ref);
+  write_wav(path("mic.wav"), mic);
+  write_wav(path("ref.wav"), ref);
+  const Outcome outcome = run_tool("--mic " + path("mic.wav") + " --ref " + path("ref.wav") +
+                                   " --out " + path("out.wav") +
+                                   " --denoise --agc 8000 --residual-echo --noise-db -20"
+                                   " --echo-db -45 --echo-active-db -12 --tail 1024");
+  ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
+  SF_INFO info;
+  EXPECT_EQ(read_wav(path("out.wav"), info).size(), mic.size());
+}
+
+TEST_F(OstrelRun, BadInputFailsClearly) {
+  const std::vector<int16_t> samples(1600, 100);
+  write_wav(path("good.wav"), samples);
+  write_wav(path("rate.wav"), samples, 8000);
+  write_wav(path("stereo.wav"), samples, 16000, 2);
+  write_wav(path("float.wav"), samples, 16000, 1, SF_FORMAT_FLOAT);
+  const std::string good = " --ref " + path("good.wav") + " --out " + path("out.wav");
+
+  struct Case {
+    std::string arguments;
+    int exit_code;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"--mic " + path("missing.wav") + good, 1, "missing.wav: cannot open"},
+      {"--mic " + path("rate.wav") + good, 1, "expected a 16000 Hz mono 16-bit PCM WAV"},
+      {"--mic " + path("stereo.wav") + good, 1, "2 channels"},
+      {"--mic " + path("float.wav") + good, 1, "not 16-bit PCM"},
+      {"--mic " + path("good.wav") + " --ref " + path("good.wav") + " --out " +
+           path("no/such/dir/out.wav"), 1, "cannot create"},
+      {"--ref " + path("good.wav") + " --out " + path("out.wav"), 2, "--mic is required"},
+      {"--mic " + path("good.wav") + good + " --tail abc", 2, "--tail: 'abc' is not"},
+      {"--mic " + path("good.wav") + good + " --tail 0", 2, "--tail: '0' is not"},
+      {"--mic " + path("good.wav") + good + " --agc 32768", 2, "--agc: '32768' is not"},
+      {"--mic " + path("good.wav") + good + " --noise-db 5", 2, "--noise-db: '5' is not"},
+      {"--mic " + path("good.wav") + good + " --echo-db", 2, "--echo-db needs a value"},
+      {"--mic " + path("good.wav") + good + " --loud", 2, "unknown argument '--loud'"},
+  };
+  for (const Case &c : cases) {
+    const Outcome outcome = run_tool(c.arguments);
+    EXPECT_EQ(outcome.exit_code, c.exit_code) << c.arguments << "\n" << outcome.output;
+    EXPECT_NE(outcome.output.find(c.message), std::string::npos) << c.arguments << "\n"
+                                                                  << outcome.output;
+  }
+  EXPECT_FALSE(fs::exists(path("out.wav")));
+}
