@@ -85,19 +85,24 @@ private:
 // Wire bytes of a frame with the given content: checksum, stuffing, end.
 inline Bytes Frame(const Bytes& content) {
     Bytes wire;
-    unsigned sum = 0;
-    Bytes withSum = content;
-    for (uint8_t b : content) sum += b;
-    withSum.push_back(static_cast<uint8_t>(0u - sum));
-    for (uint8_t b : withSum) {
+    wire.reserve(2 * content.size() + 3);
+    auto put = [&wire](uint8_t b) {
         if (b == 0xF0) {
-            wire.insert(wire.end(), {0xF1, 0xF2});
+            wire.push_back(0xF1);
+            wire.push_back(0xF2);
         } else if (b == 0xF1) {
-            wire.insert(wire.end(), {0xF1, 0xF1});
+            wire.push_back(0xF1);
+            wire.push_back(0xF1);
         } else {
             wire.push_back(b);
         }
+    };
+    unsigned sum = 0;
+    for (uint8_t b : content) {
+        sum += b;
+        put(b);
     }
+    put(static_cast<uint8_t>(0u - sum));
     wire.push_back(0xF0);
     return wire;
 }

@@ -1,0 +1,204 @@
+// The emulated board's protocol side and room simulation, without a terminal.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <set>
+
+#include "BoardOptions.h"
+#include "DemoBoard.h"
+#include "FrameReceiver.h"
+#include "RoomSimulation.h"
+#include "pty_peer.h"
+
+namespace {
+
+LinkMessage Request(const Bytes& content) {
+    LinkMessage message;
+    message.length = static_cast<uint32_t>(content.size());
+    std::memcpy(message.data, content.data(), content.size());
+    return message;
+}
+
+Bytes Answered(DemoBoard& board, const Bytes& request) {
+    LinkMessage answer;
+    if (!board.Answer(Request(request), answer)) return {};
+    return Bytes(answer.data, answer.data + answer.length);
+}
+
+}  // namespace
+
+TEST(DemoBoard, AnswersEveryCommand) {
+    DemoBoard board("Zodurev test", 0x3F, 0x09);
+    EXPECT_EQ(Answered(board, {0x32, 0x00, 0x01}), (Bytes{0x00, 0x32, 0x81}));
+    EXPECT_EQ(Answered(board, {0x32, 0x07, 0x0E}), (Bytes{0x07, 0x32, 0x8E}));
+    const Bytes name = Answered(board, {0x32, 0x00, 0x02});
+    EXPECT_EQ(std::string(name.begin() + 3, name.end()), "Zodurev test");
+    EXPECT_EQ(Answered(board, {0x32, 0x00, 0x0B, 0x5A}), (Bytes{0x00, 0x32, 0x8B}));
+    EXPECT_EQ(Answered(board, {0x32, 0x00, 0x0C, 1, 2, 3, 4, 5, 6, 7}), (Bytes{0x00, 0x32, 0x8C}));
+    EXPECT_EQ(Answered(board, {0x32, 0x00, 0x0D}), (Bytes{0x00, 0x32, 0x8D, 1, 2, 3, 4, 5, 6, 7}));
+    // Silent: command 15, unknown codes, other destinations, malformed payloads.
+    EXPECT_TRUE(Answered(board, {0x32, 0x00, 0x0F}).empty());
+    EXPECT_TRUE(Answered(board, {0x32, 0x00, 0x33}).empty());
+    EXPECT_TRUE(Answered(board, {0x33, 0x00, 0x01}).empty());
+    EXPECT_TRUE(Answered(board, {0x32, 0x00, 0x0C, 1, 2}).empty());
+    EXPECT_TRUE(Answered(board, {0x32, 0x00, 0x41}).empty());
+    EXPECT_TRUE(Answered(board, {0x32, 0x00, 0x40, 0x40, 0x01}).empty());
+
+    // Get: one byte, then exactly the requested sections.
+    const std::pair<unsigned, size_t> lengths[] = {{PARAM_GENERAL, 33}, {PARAM_SLOC, 25}, {PARAM_BEAM, 25},
+                                                   {PARAM_AEC, 25}, {PARAM_DBNOISE, 21}, {PARAM_ASR, 21},
+                                                   {PARAM_OUTPUT, 3}, {PARAM_ALL, 147}, {0x80, 1}};
+    for (const auto& [mask, length] : lengths) {
+        const Bytes answer = Answered(board, {0x32, 0x00, 0x41, static_cast<uint8_t>(mask)});
+        ASSERT_EQ(answer.size(), 3 + length) << mask;
+        EXPECT_EQ(answer[2], 0xC1);
+    }
+}
+
+TEST(DemoBoard, SetSectionsAreReadBackUnchanged) {
+    DemoBoard board("Zodurev", 0x3F, 0x09);
+    board.Advance(1.0);
+    Bytes all = Answered(board, {0x32, 0x00, 0x41, 0xFF});
+    ASSERT_EQ(all.size(), 150u);
+    // Write every section back with other values in every byte (the live
+    // and board-owned fields excepted), then read them again.
+    FeatureParameterBlock written;
+    std::memcpy(&written, all.data() + 4, sizeof written);
+    uint8_t* raw = reinterpret_cast<uint8_t*>(&written);
+    for (size_t i = 0; i < sizeof written; ++i) raw[i] = static_cast<uint8_t>(raw[i] ^ 0x5A);
+    written.general.availableFeatures = 0x01;  // the board keeps its own
+    written.general.enabledFeatures = 0x1F;
+    written.general.volumeGesture = 0;
+    written.beam.beamGesture = 0;
+    written.beam.beamDirection = 5;
+    Bytes set{0x32, 0x00, 0x40, 0xFF};
+    set.insert(set.end(), raw, raw + sizeof written);
+    EXPECT_EQ(Answered(board, set), (Bytes{0x00, 0x32, 0xC0}));
+
+    const Bytes back = Answered(board, {0x32, 0x00, 0x41, 0xFF});
+    FeatureParameterBlock read;
+    std::memcpy(&read, back.data() + 4, sizeof read);
+    EXPECT_EQ(read.general.availableFeatures, 0x3F);
+    EXPECT_EQ(read.general.enabledFeatures, 0x1F);
+    EXPECT_EQ(read.general.currentVolume, written.general.micVolume);
+    EXPECT_EQ(read.beam.beamDirection, 5);
+    read.general.availableFeatures = written.general.availableFeatures;
+    read.general.currentVolume = written.general.currentVolume;
+    read.sloc.angle = written.sloc.angle;
+    read.dbnoise.noiseLevel = written.dbnoise.noiseLevel;
+    read.asr.asrCommand = written.asr.asrCommand;
+    EXPECT_EQ(0, std::memcmp(&read, &written, sizeof read));
+}
+
+TEST(FrameReceiver, SplitsStreamAndDropsBadFrames) {
+    FrameReceiver receiver;
+    LinkMessage message;
+    Bytes badSum = Frame({0x32, 0x00, 0x01});
+    badSum[3] ^= 1;
+    Bytes oversized(FrameReceiver::MAX_FRAME + 10, 0x11);
+    oversized.push_back(0xF0);
+    const Bytes stream = Concat(Concat(Concat({0xF0, 0xF0}, badSum), Concat({0x32, 0xF1, 0x33, 0xF0}, oversized)),
+                                Frame({0x32, 0x00, 0x40, 0xF0, 0xF1}));
+    std::vector<Bytes> got;
+    for (uint8_t b : stream) {
+        if (receiver.Push(b, message)) got.emplace_back(message.data, message.data + message.length);
+    }
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], (Bytes{0x32, 0x00, 0x40, 0xF0, 0xF1}));
+    EXPECT_EQ(receiver.DroppedFrames(), 3u);
+}
+
+TEST(BoardOptions, ParsesAndRejects) {
+    auto parse = [](std::vector<std::string> args, BoardOptions& options, std::string& error) {
+        std::vector<char*> argv{const_cast<char*>("halvane-board")};
+        for (std::string& a : args) argv.push_back(&a[0]);
+        return ParseBoardOptions(static_cast<int>(argv.size()), argv.data(), options, error);
+    };
+    BoardOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--port", "12", "--features", "0x1f", "--enabled", "3", "--reply-delay", "250",
+                       "--name", "u4 board", "--verbose"}, options, error));
+    EXPECT_EQ(options.port, 12);
+    EXPECT_EQ(options.features, 0x1F);
+    EXPECT_EQ(options.enabled, 0x03);
+    EXPECT_EQ(options.replyDelayMs, 250);
+    EXPECT_EQ(options.name, "u4 board");
+    EXPECT_TRUE(options.verbose);
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--port"}, {"--port", "-1"}, {"--port", "7x"}, {"--features", "10000"},
+          {"--enabled", "zz"}, {"--reply-delay", ""}, {"--name", ""}, {"--bogus"}}) {
+        BoardOptions fresh;
+        error.clear();
+        EXPECT_FALSE(parse(bad, fresh, error)) << bad[0];
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(RoomSimulation, LiveValuesMovePlausibly) {
+    RoomSimulation room;
+    FeatureParameterBlock block{};
+    block.general.enabledFeatures = FEATURE_SLOC | FEATURE_ASR | FEATURE_DBNOISE;
+    block.general.micVolume = 32;
+    block.sloc.resolution = 1;
+    block.beam.beamDirection = 3;
+    const std::set<int> known(std::begin(RoomSimulation::KNOWN_COMMANDS), std::end(RoomSimulation::KNOWN_COMMANDS));
+
+    int silent = 0, heard = 0, lastAngle = SLOC_NO_SOURCE, biggestStep = 0;
+    int noiseLow = 1000, noiseHigh = -1000;
+    std::set<int> commands;
+    const int steps = 10 * 60 * 1000 / 16;  // ten minutes of 16 ms polls
+    for (int i = 0; i < steps; ++i) {
+        room.Advance(i * 0.016, block);
+        const int angle = block.sloc.angle;
+        if (angle == SLOC_NO_SOURCE) {
+            ++silent;
+        } else {
+            ++heard;
+            ASSERT_GE(angle, 0);
+            ASSERT_LT(angle, 360);
+            if (lastAngle != SLOC_NO_SOURCE) {
+                const int step = std::abs(angle - lastAngle);
+                biggestStep = std::max(biggestStep, std::min(step, 360 - step));
+            }
+        }
+        lastAngle = angle;
+        noiseLow = std::min<int>(noiseLow, block.dbnoise.noiseLevel);
+        noiseHigh = std::max<int>(noiseHigh, block.dbnoise.noiseLevel);
+        const int command = block.asr.asrCommand;
+        if (command != 0) {
+            ASSERT_TRUE(known.count(command)) << command;
+            commands.insert(command);
+        }
+        // Without gesture control the volume in force is the one set and the
+        // beam stays where it was put.
+        ASSERT_EQ(block.general.currentVolume, 32u);
+        ASSERT_EQ(block.beam.beamDirection, 3);
+    }
+    EXPECT_GT(silent, steps / 10);   // the talker pauses
+    EXPECT_GT(heard, steps / 3);     // and talks most of the time
+    EXPECT_LE(biggestStep, 3);       // walking, not jumping
+    EXPECT_GE(noiseLow, 40);
+    EXPECT_LE(noiseHigh, 60);
+    EXPECT_GT(noiseHigh - noiseLow, 4);  // it does drift
+    EXPECT_GE(commands.size(), 5u);
+
+    // Gestures move volume and beam; localisation off reports no source.
+    block.general.enabledFeatures = 0;
+    block.general.volumeGesture = 1;
+    block.beam.beamGesture = 1;
+    std::set<unsigned> volumes;
+    std::set<int> directions;
+    for (int i = steps; i < steps + 60 * 1000 / 16; ++i) {
+        room.Advance(i * 0.016, block);
+        ASSERT_EQ(block.sloc.angle, SLOC_NO_SOURCE);
+        ASSERT_EQ(block.asr.asrCommand, i < steps + 200 ? block.asr.asrCommand : 0);
+        ASSERT_LE(block.general.currentVolume, 128u);
+        ASSERT_GE(block.beam.beamDirection, 1);
+        ASSERT_LE(block.beam.beamDirection, 8);
+        volumes.insert(block.general.currentVolume);
+        directions.insert(block.beam.beamDirection);
+    }
+    EXPECT_GE(volumes.size(), 3u);
+    EXPECT_GE(directions.size(), 3u);
+}
