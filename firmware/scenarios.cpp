@@ -64,7 +64,7 @@ bool run_veldra(const Scenario &s, RunObserver &observer) {
   TwoMicrophoneScene scene(rate, travel_samples(s.mic_distance, rate));
   uint8_t pdm_bytes[2][2 * kMaxPdmBytesPerMs];
   int16_t pcm[2][16];
-  int16_t out[16 * kOutChannels];
+  int16_t out[16 * kOutChannels] = {};  // channel 1 stays untouched when unused
   for (uint32_t ms = 0; ms < s.milliseconds; ++ms) {
     const void *mic1 = pcm[0];
     const void *mic2 = pcm[1];
