@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstring>
 #include <unistd.h>
 
 #include "CDeviceLink.h"
