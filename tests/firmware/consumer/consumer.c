@@ -6,8 +6,8 @@
 #include <ostrel.h>
 #include <veldra.h>
 
-static uint32_t veldra_block[41516 / 4 + 1];
-static uint32_t ostrel_block[60000 / 4];
+static uint32_t veldra_block[48 * 1024 / 4];
+static uint32_t ostrel_block[64 * 1024 / 4];
 
 static int run_veldra(void) {
   VeldraHandle handle;
