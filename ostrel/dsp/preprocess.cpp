@@ -187,8 +187,8 @@ void compute_gain_floor(PreprocessState *st, float p_frame)
 {
     const float effective_db = truncf((1.0f - p_frame) * static_cast<float>(st->echo_attenuation_db) +
                                       p_frame * static_cast<float>(st->echo_attenuation_active_db));
-    const float noise_floor = expf(0.2302585f * static_cast<float>(st->noise_attenuation_db));
-    const float echo_floor = expf(0.2302585f * effective_db);
+    const double noise_floor = expf(0.2302585f * static_cast<float>(st->noise_attenuation_db));
+    const double echo_floor = expf(0.2302585f * effective_db);
     for (int32_t b = 0; b < kBands; b++) {
         const double noise = st->noise[kBins + b];
         const double echo = st->echo_noise[kBins + b];
@@ -209,8 +209,9 @@ void compute_gains(PreprocessState *st, float p_frame)
             g_e = 1.0f;
         st->Pc[b] = 0.2f * st->Pc[b] + 0.8f * g_e * g_e * st->Pw[kBins + b];
         const float p_band = 0.199f + 0.8f * speech_odds(st->zeta[b]);
-        const float q = 1.0f - p_frame * p_band;
-        const double g_f = 1.0 / (1.0 + q / (1.0 - q) * (1.0 + xi) * exp(-static_cast<double>(theta)));
+        const double q = 1.0f - p_frame * p_band;
+        const double g_f = 1.0 / (1.0 + q / (1.0 - q) * (1.0 + static_cast<double>(xi)) *
+                                            exp(-static_cast<double>(theta)));
         const float g_min = st->g_min[b];
         if (g_e < g_min)
             g_e = g_min;
@@ -390,7 +391,8 @@ extern "C" void simple_agc(PreprocessState *st, float *T, float p_frame)
     if (p_frame > 0.3f) {
         const float c = 0.03f * p_frame * p_frame;
         const double scaled = 0.001 * static_cast<double>(loudness);
-        st->loudness = static_cast<float>((1.0 - c) * st->loudness + c * pow(scaled, 5.0));
+        st->loudness = static_cast<float>((1.0 - static_cast<double>(c)) * static_cast<double>(st->loudness) +
+                                          static_cast<double>(c) * pow(scaled, 5.0));
         st->loudness_accum = (1.0f - c) * st->loudness_accum + c;
         if (st->max_gain > st->init_max && st->nb_adapt > 20)
             st->init_max *= 1.0f + 0.1f * p_frame * p_frame;
@@ -413,7 +415,7 @@ extern "C" void simple_agc(PreprocessState *st, float *T, float p_frame)
 
 extern "C" int32_t Preprocess(PreprocessState *st, int16_t *samples)
 {
-    if (st->bank == NULL || st->fft_table == NULL)
+    if (st == NULL || samples == NULL || st->bank == NULL || st->fft_table == NULL)
         return 0;
 
     if (st->nb_adapt < kMaxFrameCount)

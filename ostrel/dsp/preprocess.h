@@ -73,7 +73,7 @@ typedef struct PreprocessState {
     float S[PREPROCESS_BINS];                /* smoothed power */
     float S_min[PREPROCESS_BINS];            /* its running minimum */
     float S_cand[PREPROCESS_BINS];           /* candidate minimum of the current window */
-    int32_t speech_likely[PREPROCESS_BINS];  /* 1: power well above its minimum, noise estimate frozen */
+    int32_t speech_likely[PREPROCESS_BINS];  /* 1: power above 2.5x its minimum; noise estimate only falls there */
     float zeta[PREPROCESS_BANDS];            /* smoothed a-priori SNR per band */
     float echo_noise[PREPROCESS_BINS_BANDS]; /* residual-echo power, bins then bands */
     float residual_echo[PREPROCESS_BINS_BANDS]; /* raw estimate, ECHO_BINS used */
@@ -148,7 +148,8 @@ int32_t Preprocess_init(PreprocessState *st, int32_t frame_size, int32_t samplin
 
 /* Processes 128 samples in place. Returns 1 (speech) unless the
  * voice-activity decision is on, then 0 or 1; returns 0 without touching the
- * samples when the state lacks its filter bank or transform table. */
+ * samples for a null argument or a state without its filter bank or
+ * transform table. */
 int32_t Preprocess(PreprocessState *st, int16_t *samples);
 
 /* Analysis: windowed transform of the previous and new frame, powers per
