@@ -16,7 +16,7 @@ namespace {
 LinkMessage Request(const Bytes& content) {
     LinkMessage message;
     message.length = static_cast<uint32_t>(content.size());
-    std::memcpy(message.data, content.data(), content.size());
+    if (!content.empty()) std::memcpy(message.data, content.data(), content.size());
     return message;
 }
 

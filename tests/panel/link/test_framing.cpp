@@ -13,7 +13,7 @@ namespace {
 LinkMessage Message(const Bytes& content) {
     LinkMessage message;
     message.length = static_cast<uint32_t>(content.size());
-    std::memcpy(message.data, content.data(), content.size());
+    if (!content.empty()) std::memcpy(message.data, content.data(), content.size());
     return message;
 }
 
