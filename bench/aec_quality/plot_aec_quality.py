@@ -37,17 +37,21 @@ def main():
         sys.exit(__doc__)
     header, columns = read_table(sys.argv[1])
     time = columns["time_s"]
-    figure, axes = plt.subplots(figsize=(10, 5.5))
+    figure, axes = plt.subplots(figsize=(10, 6))
     axes.axvspan(8, 14, color="0.9", label="_double talk")
     axes.axvline(12, color="0.6", linestyle=":", linewidth=1)
     for name in header[1:]:
-        axes.step(time, columns[name], where="post", label=LABELS.get(name, name))
-    axes.set_xlabel("time (s), ERLE per 0.5 s window ending at the step")
+        # Each value holds over its window, so the first step starts at 0.
+        values = columns[name]
+        axes.step([0.0] + time, values[:1] + values, where="pre",
+                  label=LABELS.get(name, name))
+    axes.set_xlabel("time (s); each step is the ERLE of one 0.5 s window")
     axes.set_ylabel("ERLE (dB)")
     axes.set_title("ostrel echo cancellation, tail 512 samples, 16 kHz")
     axes.set_xlim(0, time[-1])
+    axes.text(11, 1, "double talk", ha="center", color="0.4")
     axes.grid(True, alpha=0.3)
-    axes.legend(loc="lower right", fontsize="small")
+    axes.legend(loc="upper center", bbox_to_anchor=(0.5, -0.12), ncol=3, fontsize="small")
     figure.tight_layout()
     figure.savefig(sys.argv[2], dpi=110)
 

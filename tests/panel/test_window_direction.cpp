@@ -1,0 +1,179 @@
+// The direction display: layouts per board, microphone markers, the beam
+// wedge and labels, the source ring and its fade.
+#include <QtTest>
+
+#include "PanelTestSupport.h"
+
+namespace {
+
+void clickGroup(FInit &w, const char *name)
+{
+    QGroupBox *box = child<QGroupBox>(w, name);
+    box->setChecked(!box->isChecked());
+    QMetaObject::invokeMethod(box, "clicked", Q_ARG(bool, box->isChecked()));
+}
+
+QList<int> visibleMarkers(const FInit &w)
+{
+    QList<int> shown;
+    for (int m = 0; m < 4; ++m) {
+        if (FInitProbe::marker(w, m).isVisible())
+            shown << m;
+    }
+    return shown;
+}
+
+// Dots lit for an angle, by a plain walk round the ring: the 8 dots from
+// (angle / 4 - 3) on, clockwise, wrapping at 90.
+QList<int> expectedDots(int angle)
+{
+    int first = angle / 4 - 3;
+    while (first < 0)
+        first += 90;
+    QList<int> dots;
+    for (int i = 0; i < 90; ++i) {
+        int distance = i - first % 90;
+        if (distance < 0)
+            distance += 90;
+        if (distance < 8)
+            dots << i;
+    }
+    return dots;
+}
+
+}  // namespace
+
+class WindowDirectionTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void layoutAndMicrophoneMarkersFollowTheBoardName();
+    void unknownBoardLeavesTheViewEmpty();
+    void ringLightsTowardsTheSourceAndFades();
+};
+
+void WindowDirectionTest::layoutAndMicrophoneMarkersFollowTheBoardName()
+{
+    struct Case {
+        const char *name;
+        int centreX;
+        int m1Marker;  // marker showing microphone M1
+    };
+    const Case cases[] = {{"Halvane Marrowin Zodurev", 303, 3}, {"Zodurev", 303, 1}, {"kit u4", 260, 1}};
+    int offset = 10;
+    for (const Case &c : cases) {
+        ScratchWorkingDirectory cwd;
+        const int port = uniquePortNumber(offset++);
+        EmulatedBoard board(port, {"--name", c.name, "--enabled", "01"});
+        QVERIFY(board.isReady());
+        FInit w;
+        w.show();
+        clickOpen(w, port);
+        QVERIFY(logLines(w).contains(QStringLiteral("COM%1 opened").arg(port)));
+        QCOMPARE(int(FInitProbe::layout(w).centreX), c.centreX);
+        QVERIFY(child<QGraphicsView>(w, "gW_mainImageGraphicView")->scene() != nullptr);
+        const bool marrowin = QString(c.name).contains("Marrowin");
+
+        // Direction 3: on "Marrowin" microphones M3 + M4 (mask 12), else M1 + M4.
+        child<QComboBox>(w, "cB_BeamDir")->setCurrentIndex(2);
+        QCOMPARE(FInitProbe::block(w).general.micMask, marrowin ? 12u : 9u);
+        QCOMPARE(FInitProbe::wedge(w).rotation(), 90.0);
+        QCOMPARE(FInitProbe::wedge(w).transformOriginPoint(),
+                 QPointF(FInitProbe::layout(w).centreX, FInitProbe::layout(w).centreY));
+
+        // Streaming with the pair M1 + M4: M4 is always the upper-left marker,
+        // M1 depends on the board.
+        clickGroup(w, "gB_DEMO_Streaming");
+        child<QComboBox>(w, "cB_OmniSelector")->setCurrentIndex(0);
+        QCOMPARE(visibleMarkers(w), (QList<int>{0, c.m1Marker}));
+        QVERIFY(!FInitProbe::wedge(w).isVisible());
+        for (int k = 0; k < 8; ++k)
+            QCOMPARE(FInitProbe::label(w, k).brush().color(), QColor(Qt::black));
+    }
+}
+
+void WindowDirectionTest::unknownBoardLeavesTheViewEmpty()
+{
+    ScratchWorkingDirectory cwd;
+    const int port = uniquePortNumber(20);
+    EmulatedBoard board(port, {"--name", "Plain board", "--enabled", "03"});
+    QVERIFY(board.isReady());
+    FInit w;
+    w.show();
+    clickOpen(w, port);
+    QVERIFY(logLines(w).contains(QStringLiteral("COM%1 opened").arg(port)));
+    QCOMPARE(child<QGraphicsView>(w, "gW_mainImageGraphicView")->scene(), nullptr);
+    // The panels still work; the display merely stays empty.
+    child<QComboBox>(w, "cB_BeamDir")->setCurrentIndex(5);
+    QVERIFY(logLines(w).contains("Set Beam Direction OK"));
+    QTest::qWait(200);
+}
+
+void WindowDirectionTest::ringLightsTowardsTheSourceAndFades()
+{
+    ScratchWorkingDirectory cwd;
+    const int port = uniquePortNumber(21);
+    EmulatedBoard board(port, {"--name", "Halvane Zodurev", "--enabled", "1B"});
+    QVERIFY(board.isReady());
+    FInit w;
+    w.show();
+    clickOpen(w, port);
+    QVERIFY(logLines(w).contains(QStringLiteral("COM%1 opened").arg(port)));
+
+    // Fixed angles, including ones that leave the ring's range.
+    const struct {
+        int angle;
+        QList<int> dots;
+    } fixed[] = {{0, {0, 1, 2, 3, 4, 87, 88, 89}},
+                 {4, {0, 1, 2, 3, 4, 5, 88, 89}},
+                 {7, {0, 1, 2, 3, 4, 5, 88, 89}},
+                 {359, {0, 1, 2, 3, 86, 87, 88, 89}}};
+    for (const auto &f : fixed) {
+        FInitProbe::lightRing(w, f.angle);
+        QCOMPARE(litDots(w), f.dots);
+    }
+    for (int angle : {-32768, -1000, -352, 372, 1000, 32767}) {
+        FInitProbe::lightRing(w, angle);
+        QCOMPARE(litDots(w).size(), 8);
+    }
+
+    // The angle poll (localisation was on at connection) lights the ring
+    // from the board's angle.
+    QVERIFY(FInitProbe::ring(w).isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(w, "l_SOURCE")->text() != QLatin1String("---"), 10000);
+    child<QTimer>(w, "anglePollTimer")->stop();
+    child<QTimer>(w, "fadeTimer")->stop();
+    const int angle = FInitProbe::block(w).sloc.angle;
+    QCOMPARE(child<QLabel>(w, "l_SOURCE")->text(), QString::number(angle) + QChar(0x00B0));
+    QCOMPARE(litDots(w), expectedDots(angle));
+
+    // The ring keeps its state while the board reports no source (-100).
+    const QList<int> lit = litDots(w);
+    clickGroup(w, "gB_DEMO_Source");  // localisation off: the board reports -100
+    QVERIFY(!FInitProbe::ring(w).isVisible());
+    const float level = FInitProbe::fadeLevel(w);
+    QCOMPARE(w.S_SLOC_GetAngle(), 0);
+    QCOMPARE(litDots(w), lit);
+    QCOMPARE(FInitProbe::fadeLevel(w), level);
+
+    // Fade: 1.0, 0.95, ... about 0.05 in 20 ticks, then it stays there.
+    QCOMPARE(level, 1.0f);
+    for (int tick = 0; tick < 20; ++tick) {
+        w.S_SLOC_FadeOut();
+        QVERIFY(std::fabs(FInitProbe::dot(w, 0).opacity() - (1.0 - 0.05 * tick)) < 1e-4);
+    }
+    for (int tick = 0; tick < 3; ++tick) {
+        w.S_SLOC_FadeOut();
+        QVERIFY(std::fabs(FInitProbe::dot(w, 45).opacity() - 0.05) < 1e-4);
+    }
+
+    // A screenshot of the connected window for the documentation.
+    clickGroup(w, "gB_DEMO_Source");
+    w.resize(1180, 780);
+    QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(w, "l_DBNoise")->text() != QLatin1String("---"), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(FInitProbe::fadeLevel(w) > 0.9f, 10000);
+    QVERIFY(w.grab().save(QStringLiteral(HALVANE_BUILD_DIR "/panel-connected.png")));
+}
+
+QTEST_MAIN(WindowDirectionTest)
+#include "test_window_direction.moc"
