@@ -172,6 +172,7 @@ void WindowDirectionTest::ringLightsTowardsTheSourceAndFades()
     w.resize(1180, 780);
     QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(w, "l_DBNoise")->text() != QLatin1String("---"), 3000);
     QTRY_VERIFY_WITH_TIMEOUT(FInitProbe::fadeLevel(w) > 0.9f, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(FInitProbe::dot(w, 0).opacity() > 0.8, 2000);
     QVERIFY(w.grab().save(QStringLiteral(HALVANE_BUILD_DIR "/panel-connected.png")));
 }
 
