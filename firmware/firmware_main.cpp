@@ -12,9 +12,34 @@
 #include "scenarios.h"
 #include "semihosting.h"
 
+extern "C" uint32_t __stack_limit[];
+
 namespace {
 
 using fwvectors::Call;
+
+constexpr uint32_t kStackPaint = 0x5AA5C33Cu;
+
+uint32_t stack_pointer() {
+  uint32_t sp;
+  __asm__ volatile("mov %0, sp" : "=r"(sp));
+  return sp;
+}
+
+// Fills the free stack below the caller's frame with a pattern.
+__attribute__((noinline)) void paint_stack() {
+  uint32_t *end = reinterpret_cast<uint32_t *>(stack_pointer() - 64u);
+  for (uint32_t *word = __stack_limit; word < end; ++word)
+    *word = kStackPaint;
+}
+
+// Lowest stack address written since paint_stack().
+uint32_t lowest_stack_written() {
+  const uint32_t *word = __stack_limit;
+  while (*word == kStackPaint)
+    ++word;
+  return reinterpret_cast<uintptr_t>(word);
+}
 
 struct CallStatistics {
   uint32_t count;
@@ -58,6 +83,7 @@ class FirmwareObserver final : public fwvectors::RunObserver {
     file_ = semihost_open_write(path);
     pending_ = 0;
     memset(statistics_, 0, sizeof statistics_);
+    call_site_sp_ = 0;
     return file_ >= 0;
   }
 
@@ -66,7 +92,14 @@ class FirmwareObserver final : public fwvectors::RunObserver {
     return semihost_close(file_) == 0 && flushed;
   }
 
-  uint32_t now() override { return instruction_counter_ticks(); }
+  uint32_t now() override {
+    // The stack pointer here lies just below the frame of the library call's
+    // caller; the library's own stack use starts beneath it.
+    call_site_sp_ = stack_pointer();
+    return instruction_counter_ticks();
+  }
+
+  uint32_t call_site_sp() const { return call_site_sp_; }
 
   void timed(Call call, uint32_t start, uint32_t end) override {
     uint64_t instructions = instruction_counter_elapsed(start, end);
@@ -122,6 +155,7 @@ class FirmwareObserver final : public fwvectors::RunObserver {
   }
 
   int32_t file_ = -1;
+  uint32_t call_site_sp_ = 0;
   uint8_t buffer_[16384];
   size_t pending_ = 0;
   CallStatistics statistics_[(int)Call::Count];
@@ -154,9 +188,17 @@ int main() {
     const fwvectors::Scenario &scenario = fwvectors::kScenarios[i];
     semihost_print(scenario.name);
     bool ok = g_observer.open(scenario.name);
+    paint_stack();
     ok = fwvectors::run_scenario(scenario, g_observer) && ok;
+    uint32_t lowest = lowest_stack_written();
     ok = g_observer.close() && ok;
     g_observer.report(scenario.name, g_counts);
+    // "#stack scenario bytes": deepest stack below the calls' site.
+    g_counts.append("#stack ");
+    g_counts.append(scenario.name);
+    g_counts.append(" ");
+    g_counts.append((uint64_t)(g_observer.call_site_sp() - lowest));
+    g_counts.append("\n");
     semihost_print(ok ? ": done\n" : ": FAILED\n");
     failures += ok ? 0 : 1;
   }

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,24 @@ int compare(const std::string &host_dir, const std::string &target_dir) {
   return failures == 0 ? 0 : 1;
 }
 
+// "#stack scenario bytes" lines of the counts file.
+void print_stack_depths(const std::string &counts) {
+  std::istringstream lines(counts);
+  std::string line;
+  bool header = false;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string tag, scenario;
+    unsigned long bytes = 0;
+    if (!(fields >> tag >> scenario >> bytes) || tag != "#stack")
+      continue;
+    if (!header)
+      std::printf("\n| Scenario | Deepest stack below the calling frame (bytes) |\n|---|---:|\n");
+    header = true;
+    std::printf("| %s | %lu |\n", scenario.c_str(), bytes);
+  }
+}
+
 int table(const std::string &counts_path) {
   std::vector<uint8_t> bytes;
   if (!read_file(counts_path, bytes)) {
@@ -114,6 +133,7 @@ int table(const std::string &counts_path) {
   }
   bool targets_met = true;
   std::fputs(format_count_table(rows, targets_met).c_str(), stdout);
+  print_stack_depths(std::string(bytes.begin(), bytes.end()));
   std::printf("\nInstruction counts on the emulated Cortex-M7 (QEMU -icount), not cycles; "
               "shares assume one instruction per clock at 216 MHz.\n");
   if (!targets_met)
