@@ -121,56 +121,45 @@ double db(double ratio)
     return 10.0 * std::log10(ratio);
 }
 
-int peak(const Signal &s, size_t from = 0)
+int peak(const Signal &s)
 {
     int m = 0;
-    for (size_t i = from; i < s.size(); i++)
+    for (size_t i = 0; i < s.size(); i++)
         m = std::max(m, std::abs(static_cast<int>(s[i])));
     return m;
 }
 
 } // namespace
 
-TEST(Preprocess, StationaryNoiseFollowsConfiguredAttenuation)
+TEST(Preprocess, StationaryNoiseFollowsConfiguredAttenuationWhileBurstsPass)
 {
-    const size_t n = 5 * 16000;
+    const size_t n = 5 * 16000, settled = 2 * 16000;
     const Signal noise = to_signal(white_noise(n, 1000.0, 1));
-    const size_t tail = 3 * 16000;
-
-    auto defaults = make_suppressor();
-    const double atten15 = db(power(defaults->run(noise), tail, n) / power(noise, tail, n));
-
-    auto deeper = make_suppressor();
-    EXPECT_EQ(0, deeper->set(PREPROCESS_SET_NOISE_SUPPRESS, 30));
-    const double atten30 = db(power(deeper->run(noise), tail, n) / power(noise, tail, n));
-
+    auto attenuation_db = [&](int32_t request_db) {
+        auto s = make_suppressor();
+        EXPECT_EQ(0, s->set(PREPROCESS_SET_NOISE_SUPPRESS, request_db));
+        return db(power(s->run(noise), settled, n) / power(noise, settled, n));
+    };
+    const double atten15 = attenuation_db(15), atten30 = attenuation_db(30);
     EXPECT_LT(atten15, -10.0);
     EXPECT_GT(atten15, -18.0);
     EXPECT_LT(atten30, -22.0);
     EXPECT_GT(atten30, -33.0);
-}
 
-TEST(Preprocess, SpeechBurstsPassWhileGapsAreSuppressed)
-{
-    const size_t n = 5 * 16000;
+    // Bursts 26 dB above the noise pass almost untouched; the gaps between
+    // them are suppressed. The output lags the input by one frame; compare
+    // the middle of bursts and of gaps.
     std::vector<bool> voiced;
     const Signal mix = to_signal(speech_bursts(n, 6000.0, &voiced), white_noise(n, 300.0, 2));
-    auto s = make_suppressor();
-    const Signal out = s->run(mix);
-
-    // The output lags the input by one frame. Compare the middle of bursts
-    // and the middle of gaps after the estimator has settled.
-    const size_t delay = kFrame, margin = 600;
+    const Signal out = make_suppressor()->run(mix);
+    const size_t margin = 600;
     double in_on = 0, out_on = 0, in_off = 0, out_off = 0;
-    for (size_t i = 2 * 16000; i + margin < n; i++) {
-        const size_t src = i - delay;
-        const bool inside = voiced[src - margin] && voiced[src] && voiced[src + margin];
-        const bool outside = !voiced[src - margin] && !voiced[src] && !voiced[src + margin];
-        const double a = mix[src], b = out[i];
-        if (inside) {
+    for (size_t src = settled; src + margin < n - kFrame; src++) {
+        const double a = mix[src], b = out[src + kFrame];
+        if (voiced[src - margin] && voiced[src] && voiced[src + margin]) {
             in_on += a * a;
             out_on += b * b;
-        } else if (outside) {
+        } else if (!voiced[src - margin] && !voiced[src] && !voiced[src + margin]) {
             in_off += a * a;
             out_off += b * b;
         }
@@ -302,22 +291,14 @@ TEST(Preprocess, GainControlLevelsTowardTargetAndLimitsPeaks)
 TEST(Preprocess, SetupRequestsRoundTrip)
 {
     auto s = make_suppressor();
-    // Defaults as reported.
-    EXPECT_EQ(1, s->get(PREPROCESS_GET_DENOISE));
-    EXPECT_EQ(0, s->get(PREPROCESS_GET_AGC));
-    EXPECT_EQ(-15, s->get(PREPROCESS_GET_NOISE_SUPPRESS));
-    EXPECT_EQ(-40, s->get(PREPROCESS_GET_ECHO_SUPPRESS));
-    EXPECT_EQ(-15, s->get(PREPROCESS_GET_ECHO_SUPPRESS_ACTIVE));
-    EXPECT_EQ(35, s->get(PREPROCESS_GET_PROB_START));
-    EXPECT_EQ(20, s->get(PREPROCESS_GET_PROB_CONTINUE));
+    // Defaults reported through the dB conversions.
     EXPECT_EQ(12, s->get(PREPROCESS_GET_AGC_INCREMENT));
     EXPECT_EQ(-40, s->get(PREPROCESS_GET_AGC_DECREMENT));
     EXPECT_EQ(30, s->get(PREPROCESS_GET_AGC_MAX_GAIN));
     EXPECT_EQ(0, s->get(PREPROCESS_GET_AGC_GAIN));
-    EXPECT_EQ(0, s->get(PREPROCESS_GET_AGC_LOUDNESS));
-    EXPECT_EQ(128, s->get(PREPROCESS_GET_PSD_SIZE));
+    EXPECT_EQ(35, s->get(PREPROCESS_GET_PROB_START));
+    EXPECT_EQ(20, s->get(PREPROCESS_GET_PROB_CONTINUE));
     EXPECT_EQ(128, s->get(PREPROCESS_GET_NOISE_PSD_SIZE));
-    EXPECT_EQ(0, s->get(PREPROCESS_GET_AGC_TARGET));
 
     // Suppression levels are stored as negative dB whatever the sign given.
     EXPECT_EQ(0, s->set(PREPROCESS_SET_NOISE_SUPPRESS, 20));
@@ -326,35 +307,24 @@ TEST(Preprocess, SetupRequestsRoundTrip)
     EXPECT_EQ(-20, s->get(PREPROCESS_GET_NOISE_SUPPRESS));
     EXPECT_EQ(-20, s->get(PREPROCESS_GET_ECHO_SUPPRESS));
     EXPECT_EQ(-7, s->get(PREPROCESS_GET_ECHO_SUPPRESS_ACTIVE));
-    EXPECT_EQ(0, s->set(PREPROCESS_SET_NOISE_SUPPRESS, INT32_MIN));
-    EXPECT_LT(s->get(PREPROCESS_GET_NOISE_SUPPRESS), 0);
 
-    // Target level clamped to 1..32768, as float and as integer.
-    float level = 0.5f;
-    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_AGC_LEVEL, &level));
-    EXPECT_EQ(1, s->get(PREPROCESS_GET_AGC_TARGET));
-    level = 40000.0f;
-    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_AGC_LEVEL, &level));
-    level = 0.0f;
-    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_GET_AGC_LEVEL, &level));
-    EXPECT_EQ(32768.0f, level);
-    level = NAN;
-    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_AGC_LEVEL, &level));
-    EXPECT_EQ(1, s->get(PREPROCESS_GET_AGC_TARGET));
-    EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC_TARGET, 12345));
-    EXPECT_EQ(12345, s->get(PREPROCESS_GET_AGC_TARGET));
+    // Target level clamped to 1..32768, as float (NaN too) and as integer.
+    for (const auto &[level, stored] : {std::pair<float, int32_t>{0.5f, 1}, {40000.0f, 32768},
+                                        {NAN, 1}, {1234.7f, 1234}}) {
+        float value = level;
+        EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_AGC_LEVEL, &value));
+        EXPECT_EQ(stored, s->get(PREPROCESS_GET_AGC_TARGET)) << level;
+    }
     EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC_TARGET, -5));
-    EXPECT_EQ(1, s->get(PREPROCESS_GET_AGC_TARGET));
+    float level = 0.0f;
+    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_GET_AGC_LEVEL, &level));
+    EXPECT_EQ(1.0f, level);
 
-    // Probabilities in percent, clamped.
+    // Probabilities in percent, clamped; gain-control dynamics in dB.
     EXPECT_EQ(0, s->set(PREPROCESS_SET_PROB_START, 150));
     EXPECT_EQ(0, s->set(PREPROCESS_SET_PROB_CONTINUE, -3));
     EXPECT_EQ(100, s->get(PREPROCESS_GET_PROB_START));
     EXPECT_EQ(0, s->get(PREPROCESS_GET_PROB_CONTINUE));
-    EXPECT_EQ(0, s->set(PREPROCESS_SET_PROB_START, 47));
-    EXPECT_EQ(47, s->get(PREPROCESS_GET_PROB_START));
-
-    // Gain-control dynamics in dB per second and dB.
     EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC_INCREMENT, 6));
     EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC_DECREMENT, -25));
     EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC_MAX_GAIN, 18));
@@ -362,67 +332,36 @@ TEST(Preprocess, SetupRequestsRoundTrip)
     EXPECT_EQ(-25, s->get(PREPROCESS_GET_AGC_DECREMENT));
     EXPECT_EQ(18, s->get(PREPROCESS_GET_AGC_MAX_GAIN));
 
-    // Flags.
-    EXPECT_EQ(0, s->set(PREPROCESS_SET_DENOISE, 0));
-    EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC, 1));
-    EXPECT_EQ(0, s->set(PREPROCESS_SET_DEREVERB, 1));
-    EXPECT_EQ(0, s->get(PREPROCESS_GET_DENOISE));
-    EXPECT_EQ(1, s->get(PREPROCESS_GET_AGC));
-    EXPECT_EQ(1, s->get(PREPROCESS_GET_DEREVERB));
-
     // The echo-canceller link is the pointer itself.
     EchoState *echo = reinterpret_cast<EchoState *>(&s->bank);
     EchoState *linked = nullptr;
     EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_ECHO_STATE, echo));
     EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_GET_ECHO_STATE, &linked));
     EXPECT_EQ(echo, linked);
-    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_ECHO_STATE, nullptr));
-    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_GET_ECHO_STATE, &linked));
-    EXPECT_EQ(nullptr, linked);
 
     // Unrecognised requests fail, reserved ones succeed; neither changes
     // anything. A null value pointer is refused.
     std::vector<unsigned char> before(sizeof(PreprocessState));
     std::memcpy(before.data(), &s->st, before.size());
     int32_t value = 7;
-    for (int32_t request : {32, 34, 36, 38, 40, 42, 44, 48, 100, -1})
+    for (int32_t request : {32, 34, 36, 38, 40, 42, 44, 48, -1})
         EXPECT_EQ(-1, Preprocess_setup(&s->st, request, &value)) << request;
     for (int32_t request : {10, 11, 12, 13})
         EXPECT_EQ(0, Preprocess_setup(&s->st, request, &value)) << request;
     EXPECT_EQ(-1, Preprocess_setup(&s->st, PREPROCESS_GET_NOISE_SUPPRESS, nullptr));
-    EXPECT_EQ(-1, Preprocess_setup(&s->st, PREPROCESS_SET_AGC_LEVEL, nullptr));
     EXPECT_EQ(-1, Preprocess_setup(nullptr, PREPROCESS_GET_AGC, &value));
     EXPECT_EQ(7, value);
     EXPECT_EQ(0, std::memcmp(before.data(), &s->st, before.size()));
-}
 
-TEST(Preprocess, MeasurementsAndInitArguments)
-{
-    auto s = make_suppressor();
-    s->run(to_signal(white_noise(30 * kFrame, 2000.0, 4)));
-    std::vector<int32_t> psd(128, -1), noise(128, -1);
-    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_GET_PSD, psd.data()));
-    EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_GET_NOISE_PSD, noise.data()));
-    for (int i = 0; i < 128; i++) {
-        EXPECT_EQ(static_cast<int32_t>(s->st.Pw[i]), psd[i]);
-        EXPECT_EQ(static_cast<int32_t>(s->st.noise[i]), noise[i]);
-    }
-    const int32_t percent = s->get(PREPROCESS_GET_PROB);
-    EXPECT_EQ(static_cast<int32_t>(s->st.speech_prob * 100.0f), percent);
-    EXPECT_GE(percent, 10);
-    EXPECT_LE(percent, 100);
-
+    // Frame sizes other than 128 are refused; a state without its filter
+    // bank and transform table leaves the samples alone.
     PreprocessState other;
     std::memset(&other, 0, sizeof(other));
     EXPECT_EQ(-1, Preprocess_init(&other, 256, 16000));
-    EXPECT_EQ(-1, Preprocess_init(&other, 128, 0));
-    EXPECT_EQ(-1, Preprocess_init(nullptr, 128, 16000));
-    // Without its filter bank and transform table the state refuses to run.
     EXPECT_EQ(0, Preprocess_init(&other, 128, 16000));
     Signal frame(kFrame, 1234);
     EXPECT_EQ(0, Preprocess(&other, frame.data()));
     EXPECT_EQ(Signal(kFrame, 1234), frame);
-    EXPECT_LE(sizeof(PreprocessState), Preprocess_memory_size());
 }
 
 namespace {
@@ -491,12 +430,6 @@ TEST(Preprocess, ResidualEchoIsSuppressedAndBadEstimatesDiscarded)
     const double linked_db = db(power(run_with_echo(*linked, &echo, echo_only, 1.0f), from, to) / in_power);
     EXPECT_GT(db(power(unlinked, from, to) / in_power), -6.0);
     EXPECT_LT(linked_db, -15.0);
-
-    // A leak of 0.25 halves the estimate: less suppression than with leak 1.
-    auto half = make_suppressor();
-    EchoSource weak;
-    const double half_db = db(power(run_with_echo(*half, &weak, echo_only, 0.25f), from, to) / in_power);
-    EXPECT_GT(half_db, linked_db + 5.0);
 
     // A NaN estimate, or one whose DC power is 128e9 or more, is dropped: the
     // result is that of an unlinked suppressor.
