@@ -7,9 +7,10 @@
 //   filter, (M+1)*256 floats each, then L floats of per-block step factors;
 //   when the preprocessor is reserved: its state, its transform table and
 //   its filter bank.
-// The block need only be 4-byte aligned; the record is placed at the next
-// address aligned for it, which the 8 spare bytes at the end of the block
-// cover together with the alignment of the preprocessor state.
+// The block need only be 4-byte aligned. Where records need 8-byte alignment
+// (64-bit host), the fixed record starts at the next 8-byte boundary and the
+// preprocessor state may need 4 bytes of padding; the 8 spare bytes of the
+// size formula cover both.
 #ifndef OSTREL_BLOCK_H
 #define OSTREL_BLOCK_H
 

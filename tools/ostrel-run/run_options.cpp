@@ -47,8 +47,9 @@ const char *run_usage() {
          "--agc (target level 1..32767), --residual-echo and the attenuations in dB\n"
          "(noise -15, residual echo -40, residual echo during near-end speech -15; each\n"
          "-120..0) configure the noise suppressor stage, which any of them switches on.\n"
-         "Prints the echo return loss enhancement per second while the far end is active\n"
-         "and the processing time per 128-sample frame.\n";
+         "Prints the echo return loss enhancement (microphone over output power) per\n"
+         "second over the 128-sample frames whose far end is above -50 dBFS, and the\n"
+         "processing time per frame.\n";
 }
 
 std::string parse_run_options(int argc, char **argv, RunOptions &options) {
