@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -22,11 +23,35 @@ PseudoTerminal::~PseudoTerminal() {
     Close();
 }
 
+// Lexically cleaned path, as Qt cleans the temp path: no empty or "."
+// components, ".." folded into its parent, no trailing slash.
+std::string CleanPath(const std::string& path) {
+    const bool absolute = !path.empty() && path[0] == '/';
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string part = path.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty() && parts.back() != "..") {
+                parts.pop_back();
+            } else if (!absolute) {
+                parts.push_back(part);
+            }
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string cleaned = absolute ? "/" : "";
+    for (size_t i = 0; i < parts.size(); ++i) cleaned += (i > 0 ? "/" : "") + parts[i];
+    return cleaned.empty() ? "." : cleaned;
+}
+
 std::string PseudoTerminal::TempDir() {
     const char* env = std::getenv("TMPDIR");
-    std::string dir = env != nullptr && *env != '\0' ? env : "/tmp";
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    return dir;
+    return CleanPath(env != nullptr && *env != '\0' ? env : "/tmp");
 }
 
 bool PseudoTerminal::Open(int port, std::string& error) {

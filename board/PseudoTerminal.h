@@ -6,6 +6,8 @@
 
 #include <string>
 
+std::string CleanPath(const std::string& path);
+
 class PseudoTerminal {
 public:
     PseudoTerminal() = default;
@@ -23,7 +25,8 @@ public:
     const std::string& DevicePath() const { return device; }
     const std::string& LinkPath() const { return link; }
 
-    // The temp directory as Qt reports it: $TMPDIR when set, else /tmp.
+    // The temp directory as Qt reports it: $TMPDIR when set, else /tmp,
+    // cleaned of "." and ".." components and redundant slashes.
     static std::string TempDir();
 
 private:

@@ -5,9 +5,12 @@
 #include <cstring>
 #include <set>
 
+#include <QDir>
+
 #include "BoardOptions.h"
 #include "DemoBoard.h"
 #include "FrameReceiver.h"
+#include "PseudoTerminal.h"
 #include "RoomSimulation.h"
 #include "pty_peer.h"
 
@@ -201,4 +204,12 @@ TEST(RoomSimulation, LiveValuesMovePlausibly) {
     }
     EXPECT_GE(volumes.size(), 3u);
     EXPECT_GE(directions.size(), 3u);
+}
+
+TEST(BoardOptions, TempDirMatchesQt) {
+    // The board publishes its link where the panel looks: Qt's temp path.
+    for (const char* path : {"/tmp", "/tmp/", "//tmp//x/", "/tmp/./a/../b", "rel/./x/..",
+                             "../up", "/"}) {
+        EXPECT_EQ(CleanPath(path), QDir::cleanPath(path).toStdString()) << path;
+    }
 }

@@ -173,7 +173,16 @@ TEST(BoardSession, StopsCleanlyAndGuardsItsPort) {
         EXPECT_TRUE(second.ReadyLine().empty());
         EXPECT_EQ(second.Stop(), 1);  // refused: the port is served
     }
+    CDeviceLink link;
+    link.SetPortNumber(9205);
+    ASSERT_EQ(link.Open(BAUD), 0);
+    ASSERT_EQ(link.Ping(BOARD_ADDRESS), 0);
     EXPECT_EQ(first->board.Stop(SIGINT), 0);
+    // The board going away fails the next command instead of hanging it.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(link.Ping(BOARD_ADDRESS), -1);
+    EXPECT_LT(MillisecondsSince(start), 2500.0);
+    link.Close();
     EXPECT_TRUE(first->board.RestOfOutput().empty());  // one line only
     EXPECT_FALSE(LinkExists(9205));
     first.reset();
