@@ -126,7 +126,7 @@ void build_loudness_weight(float *weight, int32_t bins, int32_t rate)
     }
 }
 
-// Step 2: residual-echo power of the linked canceller, smoothed per bin.
+// Residual-echo power of the linked canceller, smoothed per bin.
 void update_echo_noise(PreprocessState *st)
 {
     float *echo_noise = st->echo_noise;
@@ -146,7 +146,7 @@ void update_echo_noise(PreprocessState *st)
     filterbank_compute_bank32(st->bank, echo_noise, echo_noise + kBins);
 }
 
-// Step 5: the noise estimate follows the power where no speech is likely,
+// The noise estimate follows the power where no speech is likely,
 // and always follows it downward.
 void update_noise_estimate(PreprocessState *st, float beta)
 {
@@ -159,7 +159,7 @@ void update_noise_estimate(PreprocessState *st, float beta)
     filterbank_compute_bank32(st->bank, st->noise, st->noise + kBins);
 }
 
-// Steps 7 and 8: a-posteriori and a-priori SNR per band; returns p_frame.
+// A-posteriori and a-priori SNR per band; returns p_frame.
 float estimate_snr(PreprocessState *st)
 {
     float zeta_sum = 0.0f;
@@ -182,7 +182,7 @@ float estimate_snr(PreprocessState *st)
     return 0.1f + 0.899f * speech_odds(zeta_sum / static_cast<float>(kBands));
 }
 
-// Step 9: gain floor per band from the noise and residual-echo floors.
+// Gain floor per band from the noise and residual-echo floors.
 void compute_gain_floor(PreprocessState *st, float p_frame)
 {
     const float effective_db = truncf((1.0f - p_frame) * static_cast<float>(st->echo_attenuation_db) +
@@ -197,7 +197,7 @@ void compute_gain_floor(PreprocessState *st, float p_frame)
     }
 }
 
-// Steps 10 and 11: estimator gain and final gain per band, then per bin.
+// Estimator gain and final gain per band, then per bin.
 void compute_gains(PreprocessState *st, float p_frame)
 {
     for (int32_t b = 0; b < kBands; b++) {
@@ -223,7 +223,7 @@ void compute_gains(PreprocessState *st, float p_frame)
     filterbank_compute_psd16(st->bank, st->g_f + kBins, st->g_f);
 }
 
-// Step 12: the bin gains applied to the half-complex spectrum.
+// The bin gains applied to the half-complex spectrum.
 void apply_gains(PreprocessState *st)
 {
     float *T = st->T;
@@ -235,7 +235,7 @@ void apply_gains(PreprocessState *st)
     T[kWindow - 1] *= st->g_f[kBins - 1];
 }
 
-// Step 14: with gain control on, a frame peak above 28000 scales the frame down.
+// With gain control on, a frame peak above 28000 scales the frame down.
 void limit_peak(float *frame)
 {
     float peak = 0.0f;
