@@ -136,6 +136,7 @@ private:
 struct FInitProbe {
     static const FeatureParameterBlock &block(const FInit &w) { return w.block; }
     static const BoardLayout &layout(const FInit &w) { return w.boardLayout; }
+    static const QString &boardName(const FInit &w) { return w.boardNameText; }
     static float fadeLevel(const FInit &w) { return w.fadeLevel; }
     static const QGraphicsEllipseItem &dot(const FInit &w, int i) { return w.ringDots[i]; }
     static const QGraphicsItemGroup &ring(const FInit &w) { return w.ringGroup; }

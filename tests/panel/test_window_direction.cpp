@@ -49,6 +49,7 @@ class WindowDirectionTest : public QObject {
 private slots:
     void layoutAndMicrophoneMarkersFollowTheBoardName();
     void unknownBoardLeavesTheViewEmpty();
+    void nameFillingTheWholeBufferIsReadWithoutOverrun();
     void ringLightsTowardsTheSourceAndFades();
 };
 
@@ -107,6 +108,21 @@ void WindowDirectionTest::unknownBoardLeavesTheViewEmpty()
     child<QComboBox>(w, "cB_BeamDir")->setCurrentIndex(5);
     QVERIFY(logLines(w).contains("Set Beam Direction OK"));
     QTest::qWait(200);
+}
+
+void WindowDirectionTest::nameFillingTheWholeBufferIsReadWithoutOverrun()
+{
+    ScratchWorkingDirectory cwd;
+    const int port = uniquePortNumber(22);
+    const QString name = QStringLiteral("Marrowin") + QString(92, QLatin1Char('x'));  // 100 bytes, no NUL
+    EmulatedBoard board(port, {"--name", name, "--enabled", "01"});
+    QVERIFY(board.isReady());
+    FInit w;
+    w.show();
+    clickOpen(w, port);
+    QVERIFY(logLines(w).contains(QStringLiteral("COM%1 opened").arg(port)));
+    QCOMPARE(FInitProbe::boardName(w), name);
+    QCOMPARE(int(FInitProbe::layout(w).centreY), 243);
 }
 
 void WindowDirectionTest::ringLightsTowardsTheSourceAndFades()
