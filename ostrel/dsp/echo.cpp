@@ -12,6 +12,12 @@ const EchoTuning ECHO_TUNING_VELDRA = {0.36f, 0.7225f, 0.5f, 0.25f, 4.0f, 0.005f
 
 }
 
+// On the 32-bit target the record must fit the beamforming library's
+// adaptive-stage region: 17056 bytes with the arrays of one partition.
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(EchoState) == 12956, "echo canceller record size on the target");
+#endif
+
 namespace {
 
 const double kPi = 3.14159265358979323846;

@@ -186,6 +186,8 @@ void choose_filter(EchoState *st, FrameEnergies *en)
 
 int16_t round_to_sample(float v)
 {
+    if (v != v)  // NaN from a diverged filter: the frame is silenced anyway
+        return 0;
     if (v < -32767.5f)
         return -32768;
     if (v >= 32766.501953125f)
