@@ -76,19 +76,6 @@ TEST(VeldraDelay, WordDelayMatchesBitShiftUpTo63Bits) { check_bit_delay(0, 63, D
 
 TEST(VeldraDelay, ByteDelayMatchesBitShiftUpTo127Bits) { check_bit_delay(0, 127, Delay_3); }
 
-TEST(VeldraDelay, SetupPicksTheOperationBySize) {
-  DelayRecord rec;
-  delay_setup_bits(&rec, 2, 128, 45, 1);
-  EXPECT_EQ(rec.op, VELDRA_DELAY_BITS_WORD);
-  EXPECT_EQ(rec.whole_bytes, 5);
-  EXPECT_EQ(rec.bit_shift, 5);
-  EXPECT_EQ(rec.swap_pairs, 1);
-  delay_setup_bits(&rec, 2, 256, 125, 1);
-  EXPECT_EQ(rec.op, VELDRA_DELAY_BITS_BYTE);
-  EXPECT_EQ(rec.whole_bytes, 15);
-  EXPECT_EQ(rec.bit_shift, 5);
-}
-
 TEST(VeldraDelay, SampleDelayCarriesAcrossCalls) {
   VeldraControl ctrl{};
   DelayRecord rec;

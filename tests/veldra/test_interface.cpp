@@ -65,24 +65,6 @@ TEST(VeldraInterface, InitReplacesBadHandleValuesAndReportsThem) {
   EXPECT_EQ(clock384.init(), 0u);
 }
 
-TEST(VeldraInterface, CarvingFollowsTheMode) {
-  Instance pdm(0, 1024, 3);
-  ASSERT_EQ(pdm.init(), 0u);
-  VeldraControl *c = pdm.ctrl();
-  EXPECT_EQ(c->filter_at[FILTER_A], 2412u);
-  EXPECT_EQ(c->filter_config_at[FILTER_A], 2716u);
-  EXPECT_EQ(c->delay_at[BEAM_FRONT], 2740u);
-  EXPECT_EQ(c->equaliser_at[BEAM_FRONT], 2820u);
-  EXPECT_GE(c->denoiser_at, 2940u);
-  EXPECT_GE(c->adaptive_at, 2940u + 18312u);
-
-  Instance pcm_plain(1, 16, 0, 0, 2, 1, 1, 0);
-  ASSERT_EQ(pcm_plain.init(), 0u);
-  EXPECT_EQ(pcm_plain.ctrl()->filter_at[FILTER_A], 0u);
-  EXPECT_EQ(pcm_plain.ctrl()->delay_at[BEAM_FRONT], 0u);
-  EXPECT_EQ(pcm_plain.ctrl()->equaliser_at[BEAM_FRONT], 2412u);
-}
-
 TEST(VeldraInterface, FirstConfigurationAlwaysConfigures) {
   Instance inst(0, 1024, 0);
   ASSERT_EQ(inst.init(), 0u);
