@@ -129,15 +129,20 @@ extern "C" uint32_t Veldra_setConfig(VeldraHandle *handle, const VeldraConfig *c
     ctrl->mic_distance = d;
     changed = true;
   }
-  changed = changed || first;
+  // A distance stored by a call refused for its type has not been applied
+  // yet; the next accepted call applies it even when it brings the same.
+  changed = changed || first || ctrl->distance_pending;
 
   const uint32_t type = config->algorithm_type;
   if (type > VELDRA_TYPE_ADAPTIVE_DENOISE ||
       (ctrl->init_type != VELDRA_TYPE_ADAPTIVE_DENOISE && type != VELDRA_TYPE_CARDIOID &&
-       type != ctrl->init_type))
+       type != ctrl->init_type)) {
+    if (changed && !first) ctrl->distance_pending = 1;
     return errors | VELDRA_ERR_TYPE;
+  }
   if (!changed && type == ctrl->algorithm_type) return errors;
 
+  ctrl->distance_pending = 0;
   ctrl->algorithm_type = type;
   const bool rear = veldra_rear_beam_needed(ctrl);
   configure_path(ctrl, rear);

@@ -113,6 +113,8 @@ typedef struct VeldraControl {
   uint8_t out_channels;
   uint8_t path;                // VeldraPath
   uint8_t rear_configured;     // rear filters/delay/equaliser set up
+  uint8_t distance_pending;    // stored distance not yet applied (a call
+                               // that wrote it was refused for its type)
   uint32_t second_output;
   int16_t f1[VELDRA_FRAME];    // front beam, direct input (microphone 1)
   int16_t r1[VELDRA_FRAME];    // front beam, delayed input (microphone 2)

@@ -92,7 +92,9 @@ TEST(VeldraInterface, TypeRulesFollowTheInitType) {
   ASSERT_EQ(one.configure(150, 1), 0u);
   EXPECT_EQ(one.configure(100, 2, -1.0f), VELDRA_ERR_TYPE | VELDRA_ERR_GAIN);
   EXPECT_EQ(one.config().algorithm_type, 1u);
-  EXPECT_EQ(one.ctrl()->mic_distance, 100);  // written before the type check
+  // The distance written by the refused call is applied by the next one.
+  EXPECT_EQ(one.configure(100, 1), 0u);
+  EXPECT_EQ(one.region<DelayRecord>(one.ctrl()->delay_at[BEAM_FRONT])->delay, 30);
   EXPECT_EQ(one.configure(100, 0), 0u);
   EXPECT_EQ(one.config().algorithm_type, 0u);
   EXPECT_EQ(one.configure(100, 3), VELDRA_ERR_TYPE);
