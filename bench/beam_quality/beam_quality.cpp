@@ -6,7 +6,11 @@
 //    the amplitude of its component in the output once settled. Table of
 //    front-to-back ratio (0 against 180 degrees) and directivity index (the
 //    front power against the power averaged over all directions in space,
-//    the pattern being symmetric about the array axis).
+//    the pattern being symmetric about the array axis). One source at a
+//    time: the adaptive stage learns to cancel each off-axis tone and the
+//    denoiser takes a steady tone for noise, so for types 1 to 3 these
+//    figures describe the adaptation to a single source, not a fixed
+//    pattern; the fixed beam is type 0.
 // 2. SNR of a speech-like talker in front in diffuse-like noise (24
 //    uncorrelated noises from directions of uniform cosine), for each type.
 //    The SNR is measured from the output itself: power while the talker
@@ -104,7 +108,8 @@ void polarReport(const Options &opt, FILE *csv)
   const double duration = 1.5;
 
   std::printf("Polar response of the beam output, PDM %u kHz, tones at -20 dB full scale\n", kClockKhz);
-  std::printf("(F/B: 0 against 180 degrees; DI: directivity index in a diffuse field)\n\n");
+  std::printf("(F/B: 0 against 180 degrees; DI: directivity index in a diffuse field;\n"
+              " one tone at a time, so types 1 to 3 show their adaptation to it)\n\n");
   std::printf("%-8s %-17s", "spacing", "type");
   for (double f : freqs) std::printf("   %4.0f Hz F/B   DI", f);
   std::printf("\n");

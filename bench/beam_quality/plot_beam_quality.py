@@ -39,7 +39,7 @@ def main():
     for ax, freq in zip(axes, freqs):
         curves = [((s, 0, freq), f"cardioid {s:g} mm", "-") for s in spacings]
         if (15.0, 2, freq) in polar:
-            curves.append(((15.0, 2, freq), "adaptive 15 mm", "--"))
+            curves.append(((15.0, 2, freq), "adaptive 15 mm, after adapting to the one source", "--"))
         for key, label, style in curves:
             pts = sorted(polar[key])
             ang = np.array([a for a, _ in pts])
@@ -55,7 +55,7 @@ def main():
         ax.set_yticklabels([f"{t + FLOOR_DB:g}" for t in ticks], fontsize=7)
         ax.set_ylim(0, -FLOOR_DB)
     handles, labels = axes[0].get_legend_handles_labels()
-    fig.legend(handles, labels, loc="lower center", ncol=min(len(labels), 5), fontsize=8)
+    fig.legend(handles, labels, loc="lower center", ncol=3, fontsize=8)
     title = "Beam output, dB re. front (0 deg = front), PDM 1024 kHz"
     if 0 in snr and 3 in snr:
         title += (f"\ntalker in diffuse noise: SNR type 0 {snr[0][1]:.1f} dB, "
