@@ -67,7 +67,7 @@ std::string describe_bound(const Scenario &s) {
   if (s.library == Library::Fft)
     std::snprintf(text, sizeof text, "difference >= %.0f dB below output", s.min_difference_db);
   else
-    std::snprintf(text, sizeof text, "|diff| <= %d LSB and >= %.0f dB below output",
+    std::snprintf(text, sizeof text, "abs diff <= %d LSB, >= %.0f dB below output",
                   s.max_abs_difference, s.min_difference_db);
   return text;
 }
