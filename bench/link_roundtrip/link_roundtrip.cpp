@@ -23,13 +23,16 @@ constexpr int DEFAULT_POLLS = 2000;
 constexpr int PORT = 9301;
 
 // Starts the board in a private temp dir and waits for its ready line.
-pid_t StartBoard() {
+// Returns its process id, 0 when none was started; ready tells whether it
+// announced its port.
+pid_t StartBoard(bool& ready) {
+    ready = false;
     char dir[] = "/tmp/halvane-bench-XXXXXX";
-    if (::mkdtemp(dir) == nullptr) return -1;
-    ::setenv("TMPDIR", dir, 1);
     int out[2];
-    if (::pipe(out) != 0) return -1;
+    if (::mkdtemp(dir) == nullptr || ::pipe(out) != 0) return 0;
+    ::setenv("TMPDIR", dir, 1);
     const pid_t pid = ::fork();
+    if (pid < 0) return 0;
     if (pid == 0) {
         ::dup2(out[1], STDOUT_FILENO);
         ::close(out[0]);
@@ -45,12 +48,17 @@ pid_t StartBoard() {
     while (::poll(&watch, 1, 5000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') line += c;
     ::close(out[0]);
     std::printf("board: %s\n", line.c_str());
-    return line.empty() ? -pid : pid;
+    ready = !line.empty();
+    return pid;
 }
 
+// Stops the board, which removes its link, then the private temp dir.
 void StopBoard(pid_t pid) {
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
+    const std::string dir = std::getenv("TMPDIR");
+    ::rmdir((dir + "/halvane").c_str());
+    ::rmdir(dir.c_str());
 }
 
 double Percentile(const std::vector<double>& sorted, double fraction) {
@@ -63,10 +71,11 @@ double Percentile(const std::vector<double>& sorted, double fraction) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int polls = argc > 1 ? std::max(1, std::atoi(argv[1])) : DEFAULT_POLLS;
-    const pid_t board = StartBoard();
-    if (board <= 0) {
+    bool ready = false;
+    const pid_t board = StartBoard(ready);
+    if (!ready) {
         std::fprintf(stderr, "link_roundtrip: the emulated board did not start\n");
-        if (board < 0) StopBoard(-board);
+        if (board > 0) StopBoard(board);
         return 1;
     }
     int failures = 0;

@@ -25,6 +25,11 @@ inline std::string PrivateTempDir() {
         if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
         ::setenv("TMPDIR", pattern, 1);
         ::mkdir((std::string(pattern) + "/halvane").c_str(), 0755);
+        std::atexit([] {  // boards and peers have removed their links by now
+            const char* tmp = std::getenv("TMPDIR");
+            ::rmdir((std::string(tmp) + "/halvane").c_str());
+            ::rmdir(tmp);
+        });
         return std::string(pattern);
     }();
     return dir;
