@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+#include <climits>
 #include <cstring>
 
 CComPort::CComPort(QObject* parent)
@@ -116,7 +117,8 @@ void CComPort::TakeFront(int count) {
 bool CComPort::ReadFrame(uint8_t* out, int maxLen, bool& got, double timeoutSeconds) {
     got = false;
     if (!port->isOpen() || maxLen < 1 || maxLen > static_cast<int>(LINK_BUFFER_SIZE)) return false;
-    const int waitMs = timeoutSeconds > 0 ? static_cast<int>(timeoutSeconds * 1000.0) : 0;
+    const double timeoutMs = timeoutSeconds * 1000.0;
+    const int waitMs = timeoutMs >= INT_MAX ? INT_MAX : timeoutMs > 0.0 ? static_cast<int>(timeoutMs) : 0;
 
     int scan = 0;
     for (;;) {
