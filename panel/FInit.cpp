@@ -9,8 +9,6 @@
 #include <QSettings>
 #include <QTimer>
 
-#include <cstring>
-
 #include "CDeviceLink.h"
 
 namespace {

@@ -82,7 +82,12 @@ int FInit::closePort()
 void FInit::readModuleStatus()
 {
     report(QStringLiteral("Reading Module Status"), QStringLiteral("---Reading Module Status---"));
-    link->ReadBoardName(BOARD_ADDRESS, BOARD_NAME_CAPACITY, boardName);
+    // The board sends its name without a terminating NUL: clear what lies
+    // behind it, or a shorter name would carry the tail of the previous one.
+    // A failed read leaves the previous name.
+    const int length = link->ReadBoardName(BOARD_ADDRESS, BOARD_NAME_CAPACITY, boardName);
+    if (length >= 0 && length < static_cast<int>(sizeof boardName))
+        std::memset(boardName + length, 0, sizeof boardName - length);
     link->GetParameters(BOARD_ADDRESS, PARAM_ALL, block);
     tE_Log->append(QStringLiteral("---------------------------"));
 }

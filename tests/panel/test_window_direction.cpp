@@ -57,21 +57,26 @@ void WindowDirectionTest::layoutAndMicrophoneMarkersFollowTheBoardName()
 {
     struct Case {
         const char *name;
-        int centreX;
+        int centreX, centreY;
         int m1Marker;  // marker showing microphone M1
     };
-    const Case cases[] = {{"Halvane Marrowin Zodurev", 303, 3}, {"Zodurev", 303, 1}, {"kit u4", 260, 1}};
+    // One window, boards in turn: each shorter name must not inherit the
+    // tail of the previous one.
+    const Case cases[] = {{"Halvane Marrowin Zodurev", 303, 243, 3}, {"Zodurev", 303, 228, 1},
+                          {"kit u4", 260, 172, 1}};
+    ScratchWorkingDirectory cwd;
+    FInit w;
+    w.show();
     int offset = 10;
     for (const Case &c : cases) {
-        ScratchWorkingDirectory cwd;
         const int port = uniquePortNumber(offset++);
         EmulatedBoard board(port, {"--name", c.name, "--enabled", "01"});
         QVERIFY(board.isReady());
-        FInit w;
-        w.show();
         clickOpen(w, port);
         QVERIFY(logLines(w).contains(QStringLiteral("COM%1 opened").arg(port)));
+        QCOMPARE(FInitProbe::boardName(w), QString::fromLatin1(c.name));
         QCOMPARE(int(FInitProbe::layout(w).centreX), c.centreX);
+        QCOMPARE(int(FInitProbe::layout(w).centreY), c.centreY);
         QVERIFY(child<QGraphicsView>(w, "gW_mainImageGraphicView")->scene() != nullptr);
         const bool marrowin = QString(c.name).contains("Marrowin");
 
@@ -79,8 +84,7 @@ void WindowDirectionTest::layoutAndMicrophoneMarkersFollowTheBoardName()
         child<QComboBox>(w, "cB_BeamDir")->setCurrentIndex(2);
         QCOMPARE(FInitProbe::block(w).general.micMask, marrowin ? 12u : 9u);
         QCOMPARE(FInitProbe::wedge(w).rotation(), 90.0);
-        QCOMPARE(FInitProbe::wedge(w).transformOriginPoint(),
-                 QPointF(FInitProbe::layout(w).centreX, FInitProbe::layout(w).centreY));
+        QCOMPARE(FInitProbe::wedge(w).transformOriginPoint(), QPointF(c.centreX, c.centreY));
 
         // Streaming with the pair M1 + M4: M4 is always the upper-left marker,
         // M1 depends on the board.
@@ -90,6 +94,9 @@ void WindowDirectionTest::layoutAndMicrophoneMarkersFollowTheBoardName()
         QVERIFY(!FInitProbe::wedge(w).isVisible());
         for (int k = 0; k < 8; ++k)
             QCOMPARE(FInitProbe::label(w, k).brush().color(), QColor(Qt::black));
+
+        child<QPushButton>(w, "pb_OpenCloseCOM")->click();
+        QCOMPARE(child<QPushButton>(w, "pb_OpenCloseCOM")->text(), QStringLiteral("Open COM Port"));
     }
 }
 
