@@ -149,6 +149,11 @@ struct FInitProbe {
     {
         return w.link->GetParameters(BOARD_ADDRESS, PARAM_ALL, out);
     }
+    // Writes sections straight to the board, past the window's handlers.
+    static int writeBoard(FInit &w, unsigned mask, const FeatureParameterBlock &in)
+    {
+        return w.link->SetParameters(BOARD_ADDRESS, mask, in);
+    }
 };
 
 template <typename T>

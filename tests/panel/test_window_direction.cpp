@@ -50,6 +50,7 @@ private slots:
     void layoutAndMicrophoneMarkersFollowTheBoardName();
     void unknownBoardLeavesTheViewEmpty();
     void nameFillingTheWholeBufferIsReadWithoutOverrun();
+    void invalidBeamDirectionIsNeitherShownNorSentBack();
     void ringLightsTowardsTheSourceAndFades();
 };
 
@@ -130,6 +131,35 @@ void WindowDirectionTest::nameFillingTheWholeBufferIsReadWithoutOverrun()
     QVERIFY(logLines(w).contains(QStringLiteral("COM%1 opened").arg(port)));
     QCOMPARE(FInitProbe::boardName(w), name);
     QCOMPARE(int(FInitProbe::layout(w).centreY), 243);
+}
+
+void WindowDirectionTest::invalidBeamDirectionIsNeitherShownNorSentBack()
+{
+    ScratchWorkingDirectory cwd;
+    const int port = uniquePortNumber(23);
+    EmulatedBoard board(port, {"--name", "Zodurev", "--enabled", "01"});
+    QVERIFY(board.isReady());
+    FInit w;
+    w.show();
+    clickOpen(w, port);
+    FeatureParameterBlock state = FInitProbe::block(w);
+    state.beam.beamDirection = 0;
+    QCOMPARE(FInitProbe::writeBoard(w, PARAM_BEAM, state), 0);
+
+    // Reconnecting reads direction 0: no label or wedge for it.
+    child<QPushButton>(w, "pb_OpenCloseCOM")->click();
+    clickOpen(w, port);
+    QVERIFY(child<QGroupBox>(w, "gB_DEMO_Beam")->isChecked());
+    QCOMPARE(child<QComboBox>(w, "cB_BeamDir")->currentIndex(), -1);
+    QVERIFY(!FInitProbe::wedge(w).isVisible());
+    for (int k = 0; k < 8; ++k)
+        QCOMPARE(FInitProbe::label(w, k).brush().color(), QColor(Qt::black));
+
+    // The beam poll reports it as a failure and sends nothing back.
+    board.clearRequests();
+    QCOMPARE(w.S_BEAM_GetDirection(), -1);
+    QCOMPARE(logLines(w).last(), QStringLiteral("Error: Get Beam failed"));
+    QCOMPARE(board.setMasks(), QList<int>());
 }
 
 void WindowDirectionTest::ringLightsTowardsTheSourceAndFades()
