@@ -33,16 +33,22 @@ inline int uniquePortNumber(int offset)
 }
 
 // halvane-board running on a pseudo-terminal as COM<port>, its request log
-// written to a file. Stopped (and its link removed) on destruction.
+// written to a file. When another board already serves the preferred port
+// the next free one is taken. Stopped (and its link removed) on destruction.
 class EmulatedBoard {
 public:
-    explicit EmulatedBoard(int port, const QStringList &extraArguments = {}) : port(port)
+    explicit EmulatedBoard(int preferredPort, const QStringList &extraArguments = {})
     {
         logPath = logDir.filePath(QStringLiteral("board.log"));
-        process.setStandardErrorFile(logPath);
-        process.start(QStringLiteral(HALVANE_BOARD_PATH),
-                      QStringList{"--port", QString::number(port), "--verbose"} + extraArguments);
-        ready = process.waitForStarted(5000) && waitForLine();
+        for (port = preferredPort; port < preferredPort + 20 && !ready; ++port) {
+            process.setStandardErrorFile(logPath);
+            process.start(QStringLiteral(HALVANE_BOARD_PATH),
+                          QStringList{"--port", QString::number(port), "--verbose"} + extraArguments);
+            ready = process.waitForStarted(5000) && waitForLine();
+            if (!ready)
+                process.waitForFinished(3000);
+        }
+        --port;
     }
     ~EmulatedBoard()
     {
@@ -107,7 +113,7 @@ private:
         return false;
     }
 
-    int port;
+    int port = 0;
     QTemporaryDir logDir;
     QString logPath;
     QProcess process;

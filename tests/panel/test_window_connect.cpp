@@ -43,8 +43,8 @@ private slots:
 void WindowConnectTest::connectFillsPanelsFromTheBoardAndCloseResets()
 {
     ScratchWorkingDirectory cwd;
-    const int port = uniquePortNumber(1);
-    EmulatedBoard board(port);
+    EmulatedBoard board(uniquePortNumber(1));
+    const int port = board.portNumber();
     QVERIFY(board.isReady());
     FInit w;
     w.show();
@@ -112,8 +112,8 @@ void WindowConnectTest::connectFillsPanelsFromTheBoardAndCloseResets()
 void WindowConnectTest::featureSwitchesExcludeEachOtherOnTheBoard()
 {
     ScratchWorkingDirectory cwd;
-    const int port = uniquePortNumber(2);
-    EmulatedBoard board(port, {"--enabled", "09"});
+    EmulatedBoard board(uniquePortNumber(2), {"--enabled", "09"});
+    const int port = board.portNumber();
     QVERIFY(board.isReady());
     FInit w;
     w.show();
@@ -189,8 +189,8 @@ void WindowConnectTest::featureSwitchesExcludeEachOtherOnTheBoard()
 void WindowConnectTest::muteGestureAndDirectionReachTheBoard()
 {
     ScratchWorkingDirectory cwd;
-    const int port = uniquePortNumber(3);
-    EmulatedBoard board(port, {"--enabled", "01"});
+    EmulatedBoard board(uniquePortNumber(3), {"--enabled", "01"});
+    const int port = board.portNumber();
     QVERIFY(board.isReady());
     FInit w;
     w.show();
@@ -267,8 +267,8 @@ void WindowConnectTest::muteGestureAndDirectionReachTheBoard()
 void WindowConnectTest::kestrelBoardCannotBeamformAndLocaliseTogether()
 {
     ScratchWorkingDirectory cwd;
-    const int port = uniquePortNumber(4);
-    EmulatedBoard board(port, {"--name", "PlinthSystem Kestrel9 u4", "--enabled", "01"});
+    EmulatedBoard board(uniquePortNumber(4), {"--name", "PlinthSystem Kestrel9 u4", "--enabled", "01"});
+    const int port = board.portNumber();
     QVERIFY(board.isReady());
     FInit w;
     w.show();
@@ -293,15 +293,15 @@ void WindowConnectTest::failedOpenSilentBoardAndStalledBoardOnlyLog()
     w.show();
 
     // No board behind the port.
-    clickOpen(w, uniquePortNumber(5));
+    clickOpen(w, 1000);  // above every board port the tests use
     QVERIFY(logHas(w, "Error occurred while opening COM Port."));
     QVERIFY(logHas(w, "Error"));
     QCOMPARE(child<QPushButton>(w, "pb_OpenCloseCOM")->text(), QStringLiteral("Open COM Port"));
 
     // A board that answers too late: the ping fails, the port stays open.
     {
-        const int port = uniquePortNumber(6);
-        EmulatedBoard slow(port, {"--reply-delay", "2300"});
+        EmulatedBoard slow(uniquePortNumber(6), {"--reply-delay", "2300"});
+        const int port = slow.portNumber();
         QVERIFY(slow.isReady());
         clickOpen(w, port);
         QVERIFY(logHas(w, "Ping error. Please check COM Port number."));
@@ -314,8 +314,8 @@ void WindowConnectTest::failedOpenSilentBoardAndStalledBoardOnlyLog()
 
     // A board that stalls while connected: failures are logged, the
     // window's block and panels stay as they were.
-    const int port = uniquePortNumber(7);
-    EmulatedBoard board(port, {"--enabled", "09"});
+    EmulatedBoard board(uniquePortNumber(7), {"--enabled", "09"});
+    const int port = board.portNumber();
     QVERIFY(board.isReady());
     clickOpen(w, port);
     QVERIFY(logHas(w, QStringLiteral("COM%1 opened").arg(port)));

@@ -70,8 +70,8 @@ void WindowDirectionTest::layoutAndMicrophoneMarkersFollowTheBoardName()
     w.show();
     int offset = 10;
     for (const Case &c : cases) {
-        const int port = uniquePortNumber(offset++);
-        EmulatedBoard board(port, {"--name", c.name, "--enabled", "01"});
+        EmulatedBoard board(uniquePortNumber(offset++), {"--name", c.name, "--enabled", "01"});
+        const int port = board.portNumber();
         QVERIFY(board.isReady());
         clickOpen(w, port);
         QVERIFY(logLines(w).contains(QStringLiteral("COM%1 opened").arg(port)));
@@ -104,8 +104,8 @@ void WindowDirectionTest::layoutAndMicrophoneMarkersFollowTheBoardName()
 void WindowDirectionTest::unknownBoardLeavesTheViewEmpty()
 {
     ScratchWorkingDirectory cwd;
-    const int port = uniquePortNumber(20);
-    EmulatedBoard board(port, {"--name", "Plain board", "--enabled", "03"});
+    EmulatedBoard board(uniquePortNumber(20), {"--name", "Plain board", "--enabled", "03"});
+    const int port = board.portNumber();
     QVERIFY(board.isReady());
     FInit w;
     w.show();
@@ -121,9 +121,9 @@ void WindowDirectionTest::unknownBoardLeavesTheViewEmpty()
 void WindowDirectionTest::nameFillingTheWholeBufferIsReadWithoutOverrun()
 {
     ScratchWorkingDirectory cwd;
-    const int port = uniquePortNumber(22);
     const QString name = QStringLiteral("Marrowin") + QString(92, QLatin1Char('x'));  // 100 bytes, no NUL
-    EmulatedBoard board(port, {"--name", name, "--enabled", "01"});
+    EmulatedBoard board(uniquePortNumber(22), {"--name", name, "--enabled", "01"});
+    const int port = board.portNumber();
     QVERIFY(board.isReady());
     FInit w;
     w.show();
@@ -136,8 +136,8 @@ void WindowDirectionTest::nameFillingTheWholeBufferIsReadWithoutOverrun()
 void WindowDirectionTest::invalidBeamDirectionIsNeitherShownNorSentBack()
 {
     ScratchWorkingDirectory cwd;
-    const int port = uniquePortNumber(23);
-    EmulatedBoard board(port, {"--name", "Zodurev", "--enabled", "01"});
+    EmulatedBoard board(uniquePortNumber(23), {"--name", "Zodurev", "--enabled", "01"});
+    const int port = board.portNumber();
     QVERIFY(board.isReady());
     FInit w;
     w.show();
@@ -165,8 +165,8 @@ void WindowDirectionTest::invalidBeamDirectionIsNeitherShownNorSentBack()
 void WindowDirectionTest::ringLightsTowardsTheSourceAndFades()
 {
     ScratchWorkingDirectory cwd;
-    const int port = uniquePortNumber(21);
-    EmulatedBoard board(port, {"--name", "Halvane Zodurev", "--enabled", "1B"});
+    EmulatedBoard board(uniquePortNumber(21), {"--name", "Halvane Zodurev", "--enabled", "1B"});
+    const int port = board.portNumber();
     QVERIFY(board.isReady());
     FInit w;
     w.show();
