@@ -79,7 +79,7 @@ int main(int argc, char *argv[])
             });
             QElapsedTimer run;
             run.start();
-            QTimer::singleShot(static_cast<int>(seconds * 1000), &app, &QApplication::quit);
+            QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &app, &QApplication::quit);
             app.exec();
             const double elapsed = run.nsecsElapsed() / 1e9;
             const double nominal = 1000.0 / ANGLE_POLL_MS;
