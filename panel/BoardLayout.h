@@ -2,8 +2,8 @@
 // coordinates are pixels of the board picture placed at the scene origin.
 #pragma once
 
-#include <QString>
 #include <cstdint>
+#include <QString>
 
 struct BoardLayout {
     uint16_t centreX = 0;
@@ -17,13 +17,13 @@ struct BoardLayout {
     uint16_t labelRadius = 0;
     uint16_t markerGapX = 0;
     uint16_t markerGapY = 0;
-    uint8_t micMarkerOf[4] = {0, 0, 0, 0};  // marker index (0 upper left, 1 upper right,
-                                            // 2 lower left, 3 lower right) of M1..M4
+    uint8_t micMarkerOf[4] = {0, 0, 0, 0}; // marker index (0 upper left, 1 upper right,
+                                           // 2 lower left, 3 lower right) of M1..M4
     float wedgeOpacity = 0.0f;
-    const char *photograph = nullptr;       // resource path; null until a layout is chosen
+    const char* photograph = nullptr; // resource path; null until a layout is chosen
 };
 
 // Layout of the board whose name contains one of the known substrings
 // ("Marrowin", then "Zodurev", then "u4", case-sensitive, first match wins);
 // null when none matches.
-const BoardLayout *findBoardLayout(const QString &boardName);
+const BoardLayout* findBoardLayout(const QString& boardName);

@@ -11,7 +11,8 @@
 
 #include "CDeviceLink.h"
 
-namespace {
+namespace
+{
 
 // Default window geometry, also the geometry behind a maximised window.
 const QSize defaultWindowSize(830, 600);
@@ -19,29 +20,20 @@ const QPoint defaultWindowPos(50, 50);
 constexpr int defaultPortNumber = 1;
 constexpr int defaultPortSpeedIndex = 3;
 
-QTimer *makeTimer(QObject *parent, const char *name)
+QTimer* makeTimer(QObject* parent, const char* name)
 {
-    QTimer *timer = new QTimer(parent);
+    QTimer* timer = new QTimer(parent);
     timer->setObjectName(QLatin1String(name));
     return timer;
 }
 
-}  // namespace
+} // namespace
 
-FInit::FInit(QWidget *parent)
-    : QWidget(parent),
-      link(nullptr),
-      boardName{},
-      boardLayout(),
-      fadeLevel(-1.0f),  // nothing to fade before the first direction
-      anglePollTimer(nullptr),
-      fadeTimer(nullptr),
-      speechPollTimer(nullptr),
-      portPollTimer(nullptr),
-      noisePollTimer(nullptr),
-      beamPollTimer(nullptr),
-      volumePollTimer(nullptr),
-      block(),
+FInit::FInit(QWidget* parent)
+    : QWidget(parent), link(nullptr), boardName{}, boardLayout(),
+      fadeLevel(-1.0f), // nothing to fade before the first direction
+      anglePollTimer(nullptr), fadeTimer(nullptr), speechPollTimer(nullptr), portPollTimer(nullptr),
+      noisePollTimer(nullptr), beamPollTimer(nullptr), volumePollTimer(nullptr), block(),
       savedOutputVolume(0)
 {
     setupUi(this);
@@ -122,18 +114,18 @@ int FInit::S_Ping()
     return 0;
 }
 
-void FInit::closeEvent(QCloseEvent *event)
+void FInit::closeEvent(QCloseEvent* event)
 {
     saveSettings();
     event->accept();
 }
 
-void FInit::report(const QString &text)
+void FInit::report(const QString& text)
 {
     report(text, text);
 }
 
-void FInit::report(const QString &debugText, const QString &logText)
+void FInit::report(const QString& debugText, const QString& logText)
 {
     qDebug().noquote() << debugText;
     tE_Log->append(logText);
@@ -142,9 +134,9 @@ void FInit::report(const QString &debugText, const QString &logText)
 void FInit::setFeatureConnections(bool on)
 {
     struct Wire {
-        QObject *sender;
-        const char *signal;
-        const char *slot;
+        QObject* sender;
+        const char* signal;
+        const char* slot;
     };
     const Wire wires[] = {
         {gB_DEMO_Beam, SIGNAL(clicked()), SLOT(S_EnableBEAM())},
@@ -173,7 +165,7 @@ void FInit::setFeatureConnections(bool on)
         {cB_gestureControl, SIGNAL(clicked()), SLOT(S_BEAM_SetGestureControl())},
         {beamPollTimer, SIGNAL(timeout()), SLOT(S_BEAM_GetDirection())},
     };
-    for (const Wire &wire : wires) {
+    for (const Wire& wire : wires) {
         if (on)
             connect(wire.sender, wire.signal, this, wire.slot);
         else
@@ -211,7 +203,8 @@ void FInit::loadSettings()
     }
     settings.endGroup();
     settings.beginGroup(QStringLiteral("COMPort"));
-    sB_PortNumber->setValue(settings.value(QStringLiteral("sB_PortNumber"), defaultPortNumber).toInt());
+    sB_PortNumber->setValue(
+        settings.value(QStringLiteral("sB_PortNumber"), defaultPortNumber).toInt());
     cB_PortSpeed->setCurrentIndex(
         settings.value(QStringLiteral("cB_PortSpeed"), defaultPortSpeedIndex).toInt());
     settings.endGroup();

@@ -27,14 +27,15 @@ class CDeviceLink;
 class QCloseEvent;
 class QTimer;
 
-class FInit : public QWidget, private Ui::FormInit {
+class FInit : public QWidget, private Ui::FormInit
+{
     Q_OBJECT
 
-public:
-    explicit FInit(QWidget *parent = nullptr);
+  public:
+    explicit FInit(QWidget* parent = nullptr);
     ~FInit() override;
 
-public slots:
+  public slots:
     int S_Ping();
     int S_EnableSOURCE();
     int S_EnableBEAM();
@@ -63,11 +64,11 @@ public slots:
     int S_OUTPUT_SetVolumeGestureControl();
     int S_OUTPUT_GetVolume();
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
+  protected:
+    void closeEvent(QCloseEvent* event) override;
 
-private:
-    friend struct FInitProbe;  // read-only inspection by the window tests
+  private:
+    friend struct FInitProbe; // read-only inspection by the window tests
 
     // Connection panel.
     int openPort();
@@ -81,7 +82,7 @@ private:
     void refreshFeatureView();
     int sendSection(unsigned mask);
     int pollSection(unsigned mask, int expectedLength);
-    bool boardNameContains(const char *text) const;
+    bool boardNameContains(const char* text) const;
 
     // Direction display.
     void drawBoardView();
@@ -95,24 +96,24 @@ private:
     void loadSettings();
 
     // Reports to the debug stream and, as a new paragraph, to the log box.
-    void report(const QString &text);
-    void report(const QString &debugText, const QString &logText);
+    void report(const QString& text);
+    void report(const QString& debugText, const QString& logText);
     // Reports the outcome of a command (0 success) and returns 0 or -1.
-    int reportResult(int result, const QString &success, const QString &failure);
-    int reportResult(int result, const QString &successDebug, const QString &successLog,
-                     const QString &failureDebug, const QString &failureLog);
+    int reportResult(int result, const QString& success, const QString& failure);
+    int reportResult(int result, const QString& successDebug, const QString& successLog,
+                     const QString& failureDebug, const QString& failureLog);
 
-    CDeviceLink *link;
+    CDeviceLink* link;
     char boardName[BOARD_NAME_CAPACITY];
     BoardLayout boardLayout;
     float fadeLevel;
-    QTimer *anglePollTimer;
-    QTimer *fadeTimer;
-    QTimer *speechPollTimer;
-    QTimer *portPollTimer;
-    QTimer *noisePollTimer;
-    QTimer *beamPollTimer;
-    QTimer *volumePollTimer;
+    QTimer* anglePollTimer;
+    QTimer* fadeTimer;
+    QTimer* speechPollTimer;
+    QTimer* portPollTimer;
+    QTimer* noisePollTimer;
+    QTimer* beamPollTimer;
+    QTimer* volumePollTimer;
     QGraphicsScene scene;
     QGraphicsPixmapItem pictureItem;
     QGraphicsSimpleTextItem directionLabels[BEAM_DIRECTION_COUNT];
@@ -124,5 +125,5 @@ private:
     QList<QSerialPortInfo> portList;
     FeatureParameterBlock block;
     QString boardNameText;
-    uint8_t savedOutputVolume;  // output volume kept while muted
+    uint8_t savedOutputVolume; // output volume kept while muted
 };

@@ -21,7 +21,7 @@ void FInit::S_ListCOMPort()
     disconnect(cB_COMPort, SIGNAL(currentIndexChanged(int)), this, SLOT(S_UpdateCOMPort()));
     portList = ports;
     cB_COMPort->clear();
-    for (const QSerialPortInfo &info : portList) {
+    for (const QSerialPortInfo& info : portList) {
         if (info.hasVendorIdentifier() && info.vendorIdentifier() == BOARD_USB_VENDOR_ID)
             cB_COMPort->addItem(info.portName());
     }
@@ -49,14 +49,15 @@ void FInit::S_UpdateCOMPort()
     QRegExp number(QStringLiteral("(\\d+)"), Qt::CaseSensitive, QRegExp::RegExp);
     int value = 0;
     if (number.indexIn(cB_COMPort->currentText()) >= 0)
-        value = number.cap(1).toInt();  // 0 when it does not fit an int
+        value = number.cap(1).toInt(); // 0 when it does not fit an int
     sB_PortNumber->setValue(value);
 }
 
 int FInit::openPort()
 {
     const int number = sB_PortNumber->value();
-    report(QStringLiteral("Set ComPort Number:"), QStringLiteral("Set ComPort Number:%1").arg(number));
+    report(QStringLiteral("Set ComPort Number:"),
+           QStringLiteral("Set ComPort Number:%1").arg(number));
     link->SetPortNumber(number);
     report(QStringLiteral("Opening ComPort:"));
     if (link->Open(PANEL_BAUD_RATE) != 0) {
@@ -125,14 +126,14 @@ void FInit::S_OpenCloseCOM()
 
 void FInit::resetPanels()
 {
-    QGroupBox *const panels[] = {gB_DBMoise, gB_DEMO_AEC, gB_DEMO_Beam, gB_DEMO_Source,
-                                 gB_DEMO_Streaming, gBOutput, gB_ASR_BOX};
-    for (QGroupBox *panel : panels)
+    QGroupBox* const panels[] = {gB_DBMoise,        gB_DEMO_AEC, gB_DEMO_Beam, gB_DEMO_Source,
+                                 gB_DEMO_Streaming, gBOutput,    gB_ASR_BOX};
+    for (QGroupBox* panel : panels)
         panel->setEnabled(false);
     wedgeOutline.clear();
     beamWedge.setPolygon(wedgeOutline);
     gW_mainImageGraphicView->setScene(nullptr);
-    for (QGroupBox *panel : panels)
+    for (QGroupBox* panel : panels)
         panel->hide();
 }
 
@@ -142,7 +143,8 @@ void FInit::setupBoardView()
     const uint16_t running = block.general.enabledFeatures;
 
     // The name may fill all 100 bytes without a terminating NUL.
-    boardNameText = QString::fromUtf8(boardName, static_cast<int>(qstrnlen(boardName, sizeof boardName)));
+    boardNameText =
+        QString::fromUtf8(boardName, static_cast<int>(qstrnlen(boardName, sizeof boardName)));
     cB_gestureControl->hide();
     cB_gestureVolumeControl->hide();
 
@@ -150,12 +152,14 @@ void FInit::setupBoardView()
 
     struct Offer {
         uint16_t feature;
-        QGroupBox *panel;
+        QGroupBox* panel;
     };
-    const Offer offers[] = {{FEATURE_BEAMFORMING, gB_DEMO_Beam}, {FEATURE_AEC, gB_DEMO_AEC},
-                            {FEATURE_ASR, gB_ASR_BOX},           {FEATURE_DBNOISE, gB_DBMoise},
+    const Offer offers[] = {{FEATURE_BEAMFORMING, gB_DEMO_Beam},
+                            {FEATURE_AEC, gB_DEMO_AEC},
+                            {FEATURE_ASR, gB_ASR_BOX},
+                            {FEATURE_DBNOISE, gB_DBMoise},
                             {FEATURE_SLOC, gB_DEMO_Source}};
-    for (const Offer &offer : offers) {
+    for (const Offer& offer : offers) {
         if (offered & offer.feature) {
             offer.panel->show();
             offer.panel->setEnabled(true);

@@ -14,7 +14,7 @@
 // view stays empty rather than drawing items at meaningless positions.
 void FInit::drawBoardView()
 {
-    if (const BoardLayout *layout = findBoardLayout(boardNameText)) {
+    if (const BoardLayout* layout = findBoardLayout(boardNameText)) {
         boardLayout = *layout;
         pictureItem.setPixmap(QPixmap(QLatin1String(boardLayout.photograph)));
     }
@@ -22,7 +22,7 @@ void FInit::drawBoardView()
         gW_mainImageGraphicView->setScene(nullptr);
         return;
     }
-    const BoardLayout &b = boardLayout;
+    const BoardLayout& b = boardLayout;
     const double cx = b.centreX;
     const double cy = b.centreY;
 
@@ -35,11 +35,12 @@ void FInit::drawBoardView()
     for (int i = 0; i < RING_DOT_COUNT; ++i) {
         const double theta = i * 6.28 / 90;
         ringDots[i].setRect(cx + b.ringRadius * std::sin(theta) - b.dotSize / 2,
-                            cy - b.ringRadius * std::cos(theta) - b.dotSize / 2, b.dotSize, b.dotSize);
+                            cy - b.ringRadius * std::cos(theta) - b.dotSize / 2, b.dotSize,
+                            b.dotSize);
         ringGroup.addToGroup(&ringDots[i]);
     }
 
-    QGraphicsView *view = gW_mainImageGraphicView;
+    QGraphicsView* view = gW_mainImageGraphicView;
     view->setScene(&scene);
     view->centerOn(&pictureItem);
     view->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -54,7 +55,7 @@ void FInit::drawBoardView()
 
     // Label k shows k + 1; "1" at the top, growing clockwise 45 degrees apart.
     for (int k = 0; k < BEAM_DIRECTION_COUNT; ++k) {
-        QGraphicsSimpleTextItem &label = directionLabels[k];
+        QGraphicsSimpleTextItem& label = directionLabels[k];
         label.setText(QString::number(k + 1));
         label.setFont(QFont(QStringLiteral("IMPACT"), 40, 40));
         label.setPos(cx + b.labelRadius * std::cos(k * 3.14159 / 4 - 1.57) - 15,
@@ -85,7 +86,7 @@ void FInit::drawBoardView()
 void FInit::showBeamView(int directionIndex)
 {
     if (directionIndex < 0 || directionIndex >= BEAM_DIRECTION_COUNT) {
-        resetBeamView();  // no valid direction to show
+        resetBeamView(); // no valid direction to show
         return;
     }
     resetBeamView();
@@ -97,7 +98,7 @@ void FInit::showBeamView(int directionIndex)
 
 void FInit::resetBeamView()
 {
-    for (QGraphicsSimpleTextItem &label : directionLabels) {
+    for (QGraphicsSimpleTextItem& label : directionLabels) {
         label.setBrush(QBrush(Qt::black));
         label.setOpacity(0.5);
     }
@@ -106,7 +107,7 @@ void FInit::resetBeamView()
 
 void FInit::showMicMarkers(uint32_t micMask)
 {
-    for (QGraphicsRectItem &marker : micMarkers)
+    for (QGraphicsRectItem& marker : micMarkers)
         marker.hide();
     for (int bit = 0; bit < 4; ++bit) {
         if (micMask & (1u << bit))
@@ -136,7 +137,7 @@ int FInit::S_SLOC_GetAngle()
 // top; any angle maps onto the ring.
 void FInit::lightRing(int angle)
 {
-    for (QGraphicsEllipseItem &dot : ringDots)
+    for (QGraphicsEllipseItem& dot : ringDots)
         dot.setBrush(QBrush(Qt::white));
     const int first = ((angle / 4 - 3) % RING_DOT_COUNT + RING_DOT_COUNT) % RING_DOT_COUNT;
     for (int i = 0; i < 8; ++i)
@@ -146,7 +147,7 @@ void FInit::lightRing(int angle)
 void FInit::S_SLOC_FadeOut()
 {
     if (fadeLevel >= 0.0f) {
-        for (QGraphicsEllipseItem &dot : ringDots)
+        for (QGraphicsEllipseItem& dot : ringDots)
             dot.setOpacity(fadeLevel);
     }
     fadeLevel -= 0.05f;

@@ -8,20 +8,21 @@
 #include "CDeviceLink.h"
 #include "FeatureTables.h"
 
-namespace {
+namespace
+{
 
-const char kestrelBoard[] = "PlinthSystem Kestrel9";  // cannot beamform and localise at once
-const char marrowinBoard[] = "Marrowin";              // own beam-direction table
+const char kestrelBoard[] = "PlinthSystem Kestrel9"; // cannot beamform and localise at once
+const char marrowinBoard[] = "Marrowin";             // own beam-direction table
 
-}  // namespace
+} // namespace
 
-int FInit::reportResult(int result, const QString &success, const QString &failure)
+int FInit::reportResult(int result, const QString& success, const QString& failure)
 {
     return reportResult(result, success, success, failure, failure);
 }
 
-int FInit::reportResult(int result, const QString &successDebug, const QString &successLog,
-                        const QString &failureDebug, const QString &failureLog)
+int FInit::reportResult(int result, const QString& successDebug, const QString& successLog,
+                        const QString& failureDebug, const QString& failureLog)
 {
     if (result < 0) {
         report(failureDebug, failureLog);
@@ -48,7 +49,7 @@ int FInit::pollSection(unsigned mask, int expectedLength)
     return expectedLength;
 }
 
-bool FInit::boardNameContains(const char *text) const
+bool FInit::boardNameContains(const char* text) const
 {
     return boardNameText.contains(QLatin1String(text), Qt::CaseSensitive);
 }
@@ -89,7 +90,8 @@ int FInit::S_SLOC_SetTreshold()
     block.sloc.threshold = static_cast<int16_t>(value);
     l_SOURCE_Treshold->setNum(value);
     return reportResult(sendSection(PARAM_SLOC), QStringLiteral("Set Set Treshold OK"),
-                        QStringLiteral("Set Set Treshold OK"), QStringLiteral("Error: Set Treshold failed"),
+                        QStringLiteral("Set Set Treshold OK"),
+                        QStringLiteral("Error: Set Treshold failed"),
                         QStringLiteral("Error: Set Set Treshold failed"));
 }
 
@@ -105,8 +107,9 @@ int FInit::S_SLOC_SetResolution()
 int FInit::S_BEAM_SetDirection()
 {
     block.beam.beamDirection = static_cast<uint8_t>(cB_BeamDir->currentIndex() + 1);
-    const int result = reportResult(sendSection(PARAM_BEAM), QStringLiteral("Set Beam Direction OK"),
-                                    QStringLiteral("Error: Set Beam Direction failed"));
+    const int result =
+        reportResult(sendSection(PARAM_BEAM), QStringLiteral("Set Beam Direction OK"),
+                     QStringLiteral("Error: Set Beam Direction failed"));
     refreshFeatureView();
     return result;
 }
@@ -194,7 +197,8 @@ int FInit::S_BEAM_SetGestureControl()
     else
         beamPollTimer->stop();
     return reportResult(sendSection(PARAM_BEAM), QStringLiteral("Set Gesture  OK"),
-                        QStringLiteral("Set Gesture OK"), QStringLiteral("Error: Set Gesture failed"),
+                        QStringLiteral("Set Gesture OK"),
+                        QStringLiteral("Error: Set Gesture failed"),
                         QStringLiteral("Error: Set Gesture  failed"));
 }
 
@@ -258,7 +262,7 @@ int FInit::S_ASR_GetCommand()
 
 int FInit::S_EnableSOURCE()
 {
-    uint16_t &features = block.general.enabledFeatures;
+    uint16_t& features = block.general.enabledFeatures;
     if (gB_DEMO_Source->isChecked()) {
         block.general.micMask = 3;
         block.general.micVolume = 64;
@@ -276,7 +280,7 @@ int FInit::S_EnableSOURCE()
 
 int FInit::S_EnableBEAM()
 {
-    uint16_t &features = block.general.enabledFeatures;
+    uint16_t& features = block.general.enabledFeatures;
     int result = 0;
     if (gB_DEMO_Beam->isChecked()) {
         features = (features & ~FEATURE_AEC) | FEATURE_BEAMFORMING;
@@ -302,7 +306,7 @@ int FInit::S_EnableAEC()
     if (gB_DEMO_AEC->isChecked()) {
         block.general.micVolume = 64;
         block.general.micMask = 1;
-        uint16_t &features = block.general.enabledFeatures;
+        uint16_t& features = block.general.enabledFeatures;
         features = (features & ~(FEATURE_BEAMFORMING | FEATURE_SLOC)) | FEATURE_AEC;
         result = reportResult(sendSection(PARAM_GENERAL), QStringLiteral("Set AEC OK"),
                               QStringLiteral("Error: Set AEC failed"));

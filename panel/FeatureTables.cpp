@@ -2,7 +2,8 @@
 
 #include <cmath>
 
-namespace {
+namespace
+{
 
 // Builds the display table once: t(0) = 0, t(v) = 20 log10(v / 4) truncated
 // toward zero to one decimal, t(127) = 30.03.
@@ -26,7 +27,7 @@ const uint32_t pairMasks[6] = {9, 10, 12, 5, 6, 3};
 const uint32_t beamMasksMarrowin[8] = {5, 6, 12, 9, 5, 6, 12, 9};
 const uint32_t beamMasksOther[8] = {3, 5, 9, 10, 3, 5, 6, 10};
 
-}  // namespace
+} // namespace
 
 float volumeStepDecibels(int step)
 {
@@ -56,12 +57,18 @@ uint32_t micMaskOfPair(int pairIndex)
 int pairOfMicMask(uint32_t micMask)
 {
     switch (micMask) {
-    case 3: return 5;
-    case 5: return 3;
-    case 6: return 4;
-    case 10: return 1;
-    case 12: return 2;
-    default: return 0;
+    case 3:
+        return 5;
+    case 5:
+        return 3;
+    case 6:
+        return 4;
+    case 10:
+        return 1;
+    case 12:
+        return 2;
+    default:
+        return 0;
     }
 }
 
@@ -72,11 +79,12 @@ uint32_t beamMicMask(int directionIndex, bool marrowinBoard)
     return marrowinBoard ? beamMasksMarrowin[directionIndex] : beamMasksOther[directionIndex];
 }
 
-bool speechCommandText(int code, QString &text)
+bool speechCommandText(int code, QString& text)
 {
-    static const char *const texts[13] = {
-        "---",        "Song Info", "Stop Music", "Pause Music", "Equalizer", "Cancel", "Previous Song",
-        "Next Song",  "Help me",   "HPW",        "Settings",    "Play music", "Note"};
+    static const char* const texts[13] = {"---",       "Song Info", "Stop Music",    "Pause Music",
+                                          "Equalizer", "Cancel",    "Previous Song", "Next Song",
+                                          "Help me",   "HPW",       "Settings",      "Play music",
+                                          "Note"};
     if (code >= 0 && code <= 12) {
         text = QString::fromLatin1(texts[code]);
         return true;

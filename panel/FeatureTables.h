@@ -3,8 +3,8 @@
 // to texts.
 #pragma once
 
-#include <QString>
 #include <cstdint>
+#include <QString>
 
 // Highest streaming volume step of the display table.
 constexpr int VOLUME_STEP_MAX = 128;
@@ -28,4 +28,4 @@ int pairOfMicMask(uint32_t micMask);
 uint32_t beamMicMask(int directionIndex, bool marrowinBoard);
 
 // Text shown for a speech command code; false for a code without text.
-bool speechCommandText(int code, QString &text);
+bool speechCommandText(int code, QString& text);

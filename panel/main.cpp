@@ -3,10 +3,10 @@
 
 #include "FInit.h"
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    FInit *window = new FInit();
+    FInit* window = new FInit();
     window->show();
     const int result = app.exec();
     delete window;

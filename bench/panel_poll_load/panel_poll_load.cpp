@@ -19,7 +19,8 @@
 #include "FInit.h"
 #include "PanelConstants.h"
 
-namespace {
+namespace
+{
 
 struct PollLoad {
     qint64 busyNs = 0;
@@ -27,7 +28,7 @@ struct PollLoad {
     int polls = 0;
 };
 
-bool startBoard(QProcess &board, int port)
+bool startBoard(QProcess& board, int port)
 {
     board.start(QStringLiteral(HALVANE_BOARD_PATH),
                 {"--port", QString::number(port), "--enabled", "02", "--features", "3F"});
@@ -38,9 +39,9 @@ bool startBoard(QProcess &board, int port)
     return board.readLine().startsWith("COM");
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -58,9 +59,9 @@ int main(int argc, char *argv[])
     {
         FInit window;
         window.show();
-        window.findChild<QSpinBox *>("sB_PortNumber")->setValue(port);
-        window.findChild<QPushButton *>("pb_OpenCloseCOM")->click();
-        QTimer *anglePoll = window.findChild<QTimer *>("anglePollTimer");
+        window.findChild<QSpinBox*>("sB_PortNumber")->setValue(port);
+        window.findChild<QPushButton*>("pb_OpenCloseCOM")->click();
+        QTimer* anglePoll = window.findChild<QTimer*>("anglePollTimer");
         if (!anglePoll || !anglePoll->isActive()) {
             std::fprintf(stderr, "panel_poll_load: not connected, or localisation not running\n");
             result = 1;
@@ -79,7 +80,8 @@ int main(int argc, char *argv[])
             });
             QElapsedTimer run;
             run.start();
-            QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &app, &QApplication::quit);
+            QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &app,
+                               &QApplication::quit);
             app.exec();
             const double elapsed = run.nsecsElapsed() / 1e9;
             const double nominal = 1000.0 / ANGLE_POLL_MS;
@@ -88,11 +90,12 @@ int main(int argc, char *argv[])
             std::printf("angle polls         %d\n", load.polls);
             std::printf("poll rate           %.1f Hz (nominal %.1f Hz, %.0f %%)\n", rate, nominal,
                         100.0 * rate / nominal);
-            std::printf("mean round trip     %.3f ms\n", load.polls ? load.busyNs / 1e6 / load.polls : 0.0);
+            std::printf("mean round trip     %.3f ms\n",
+                        load.polls ? load.busyNs / 1e6 / load.polls : 0.0);
             std::printf("longest round trip  %.3f ms\n", load.longestNs / 1e6);
             std::printf("GUI time in waits   %.2f %%\n", 100.0 * load.busyNs / 1e9 / elapsed);
-            const int failures =
-                window.findChild<QTextEdit *>("tE_Log")->toPlainText().count("Error: GetAngle failed");
+            const int failures = window.findChild<QTextEdit*>("tE_Log")->toPlainText().count(
+                "Error: GetAngle failed");
             std::printf("failed polls        %d\n", failures);
         }
         window.close();

@@ -4,38 +4,66 @@
 // the markers light up exactly over them.
 //
 // Usage: halvane-draw-images <output folder>
+#include <QtCore/QDir>
+#include <QtCore/QTextStream>
 #include <QtGui/QFont>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QImage>
 #include <QtGui/QPainter>
-#include <QtCore/QDir>
-#include <QtCore/QTextStream>
 
 #include <cmath>
 
-namespace {
+namespace
+{
 
 struct BoardDrawing {
-    const char *file;
+    const char* file;
     QSize size;
     QPoint centre;
     int markerWidth, markerHeight, markerGapX, markerGapY;
-    int markerOfMic[4];  // marker index (0 upper left .. 3 lower right) of M1..M4
+    int markerOfMic[4]; // marker index (0 upper left .. 3 lower right) of M1..M4
     bool round;
-    QSize board;        // board outline size (diameter for a round board)
-    const char *caption;
+    QSize board; // board outline size (diameter for a round board)
+    const char* caption;
 };
 
 const BoardDrawing boards[] = {
-    {"RoridaruZazo.jpg", {606, 486}, {303, 243}, 45, 60, 8, 8, {3, 2, 1, 0}, true,
-     {250, 250}, "round 4-mic board"},
-    {"AudioIn.jpg", {606, 456}, {303, 228}, 40, 50, 50, 50, {1, 3, 2, 0}, false,
-     {280, 280}, "square 4-mic board"},
-    {"CARDIOID_ONLY.jpg", {520, 344}, {260, 172}, 100, 80, 0, 0, {1, 3, 2, 0}, false,
-     {250, 210}, "compact 4-mic board"},
+    {"RoridaruZazo.jpg",
+     {606, 486},
+     {303, 243},
+     45,
+     60,
+     8,
+     8,
+     {3, 2, 1, 0},
+     true,
+     {250, 250},
+     "round 4-mic board"},
+    {"AudioIn.jpg",
+     {606, 456},
+     {303, 228},
+     40,
+     50,
+     50,
+     50,
+     {1, 3, 2, 0},
+     false,
+     {280, 280},
+     "square 4-mic board"},
+    {"CARDIOID_ONLY.jpg",
+     {520, 344},
+     {260, 172},
+     100,
+     80,
+     0,
+     0,
+     {1, 3, 2, 0},
+     false,
+     {250, 210},
+     "compact 4-mic board"},
 };
 
-QPointF markerCentre(const BoardDrawing &b, int marker)
+QPointF markerCentre(const BoardDrawing& b, int marker)
 {
     const bool right = marker == 1 || marker == 3;
     const bool lower = marker >= 2;
@@ -44,7 +72,7 @@ QPointF markerCentre(const BoardDrawing &b, int marker)
     return QPointF(b.centre.x() + (right ? dx : -dx), b.centre.y() + (lower ? dy : -dy));
 }
 
-void drawMicrophone(QPainter &p, QPointF at, const QString &name)
+void drawMicrophone(QPainter& p, QPointF at, const QString& name)
 {
     p.setPen(QPen(QColor(60, 60, 60), 2));
     p.setBrush(QColor(200, 200, 205));
@@ -57,15 +85,15 @@ void drawMicrophone(QPainter &p, QPointF at, const QString &name)
     p.drawText(QRectF(at.x() - 20, at.y() + 11, 40, 18), Qt::AlignCenter, name);
 }
 
-QImage drawBoard(const BoardDrawing &b)
+QImage drawBoard(const BoardDrawing& b)
 {
     QImage img(b.size, QImage::Format_RGB32);
     img.fill(QColor(236, 238, 240));
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
 
-    const QRectF outline(b.centre.x() - b.board.width() / 2.0, b.centre.y() - b.board.height() / 2.0,
-                         b.board.width(), b.board.height());
+    const QRectF outline(b.centre.x() - b.board.width() / 2.0,
+                         b.centre.y() - b.board.height() / 2.0, b.board.width(), b.board.height());
     p.setPen(QPen(QColor(20, 70, 30), 3));
     p.setBrush(QColor(34, 110, 52));
     if (b.round)
@@ -79,8 +107,9 @@ QImage drawBoard(const BoardDrawing &b)
     const double inset = b.round ? 0.30 : 0.40;
     for (int i = 0; i < 4; ++i) {
         const double a = (45.0 + 90.0 * i) * M_PI / 180.0;
-        const QPointF hole(b.centre.x() + std::cos(a) * b.board.width() * inset * (b.round ? 1.25 : 1.0),
-                           b.centre.y() + std::sin(a) * b.board.height() * inset * (b.round ? 1.25 : 1.0));
+        const QPointF hole(
+            b.centre.x() + std::cos(a) * b.board.width() * inset * (b.round ? 1.25 : 1.0),
+            b.centre.y() + std::sin(a) * b.board.height() * inset * (b.round ? 1.25 : 1.0));
         p.drawEllipse(hole, 6, 6);
     }
     p.setPen(QPen(QColor(90, 150, 90), 2));
@@ -144,7 +173,7 @@ QImage drawIcon()
     return img;
 }
 
-bool save(const QImage &img, const QString &path, const char *format)
+bool save(const QImage& img, const QString& path, const char* format)
 {
     if (img.save(path, format, 92))
         return true;
@@ -152,9 +181,9 @@ bool save(const QImage &img, const QString &path, const char *format)
     return false;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
     if (argc != 2) {
@@ -167,7 +196,7 @@ int main(int argc, char **argv)
         return 1;
     }
     bool ok = true;
-    for (const BoardDrawing &b : boards)
+    for (const BoardDrawing& b : boards)
         ok = save(drawBoard(b), out.filePath(QString("images/") + b.file), "JPG") && ok;
     ok = save(drawLogo(), out.filePath("images/ZQ.jpg"), "JPG") && ok;
     ok = save(drawIcon(), out.filePath("Zevirozu.ico"), "ICO") && ok;

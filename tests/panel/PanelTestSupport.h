@@ -35,15 +35,17 @@ inline int uniquePortNumber(int offset)
 // halvane-board running on a pseudo-terminal as COM<port>, its request log
 // written to a file. When another board already serves the preferred port
 // the next free one is taken. Stopped (and its link removed) on destruction.
-class EmulatedBoard {
-public:
-    explicit EmulatedBoard(int preferredPort, const QStringList &extraArguments = {})
+class EmulatedBoard
+{
+  public:
+    explicit EmulatedBoard(int preferredPort, const QStringList& extraArguments = {})
     {
         logPath = logDir.filePath(QStringLiteral("board.log"));
         for (port = preferredPort; port < preferredPort + 20 && !ready; ++port) {
             process.setStandardErrorFile(logPath);
             process.start(QStringLiteral(HALVANE_BOARD_PATH),
-                          QStringList{"--port", QString::number(port), "--verbose"} + extraArguments);
+                          QStringList{"--port", QString::number(port), "--verbose"} +
+                              extraArguments);
             ready = process.waitForStarted(5000) && waitForLine();
             if (!ready)
                 process.waitForFinished(3000);
@@ -88,7 +90,7 @@ public:
     QList<int> setMasks() const
     {
         QList<int> masks;
-        for (const QString &line : requests()) {
+        for (const QString& line : requests()) {
             const QStringList bytes = line.split(' ');
             if (bytes.size() >= 4 && bytes[2] == QLatin1String("40"))
                 masks << bytes[3].toInt(nullptr, 16);
@@ -99,7 +101,7 @@ public:
     void pause() { ::kill(static_cast<pid_t>(process.processId()), SIGSTOP); }
     void resume() { ::kill(static_cast<pid_t>(process.processId()), SIGCONT); }
 
-private:
+  private:
     bool waitForLine()
     {
         for (int i = 0; i < 100; ++i) {
@@ -123,68 +125,72 @@ private:
 
 // Runs a test in its own working directory, so that the settings file is
 // its own.
-class ScratchWorkingDirectory {
-public:
+class ScratchWorkingDirectory
+{
+  public:
     ScratchWorkingDirectory() : previous(QDir::currentPath()) { QDir::setCurrent(dir.path()); }
     ~ScratchWorkingDirectory() { QDir::setCurrent(previous); }
     QString path() const { return dir.path(); }
     QString settingsFile() const
     {
-        return dir.filePath(QStringLiteral("Settings/%1.ini").arg(QCoreApplication::applicationName()));
+        return dir.filePath(
+            QStringLiteral("Settings/%1.ini").arg(QCoreApplication::applicationName()));
     }
 
-private:
+  private:
     QTemporaryDir dir;
     QString previous;
 };
 
 // Read access to what the window keeps private.
 struct FInitProbe {
-    static const FeatureParameterBlock &block(const FInit &w) { return w.block; }
-    static const BoardLayout &layout(const FInit &w) { return w.boardLayout; }
-    static const QString &boardName(const FInit &w) { return w.boardNameText; }
-    static float fadeLevel(const FInit &w) { return w.fadeLevel; }
-    static const QGraphicsEllipseItem &dot(const FInit &w, int i) { return w.ringDots[i]; }
-    static const QGraphicsItemGroup &ring(const FInit &w) { return w.ringGroup; }
-    static const QGraphicsSimpleTextItem &label(const FInit &w, int k) { return w.directionLabels[k]; }
-    static const QGraphicsRectItem &marker(const FInit &w, int m) { return w.micMarkers[m]; }
-    static const QGraphicsPolygonItem &wedge(const FInit &w) { return w.beamWedge; }
-    static void lightRing(FInit &w, int angle) { w.lightRing(angle); }
+    static const FeatureParameterBlock& block(const FInit& w) { return w.block; }
+    static const BoardLayout& layout(const FInit& w) { return w.boardLayout; }
+    static const QString& boardName(const FInit& w) { return w.boardNameText; }
+    static float fadeLevel(const FInit& w) { return w.fadeLevel; }
+    static const QGraphicsEllipseItem& dot(const FInit& w, int i) { return w.ringDots[i]; }
+    static const QGraphicsItemGroup& ring(const FInit& w) { return w.ringGroup; }
+    static const QGraphicsSimpleTextItem& label(const FInit& w, int k)
+    {
+        return w.directionLabels[k];
+    }
+    static const QGraphicsRectItem& marker(const FInit& w, int m) { return w.micMarkers[m]; }
+    static const QGraphicsPolygonItem& wedge(const FInit& w) { return w.beamWedge; }
+    static void lightRing(FInit& w, int angle) { w.lightRing(angle); }
     // Reads the board's whole block through the window's own link.
-    static int readBoard(FInit &w, FeatureParameterBlock &out)
+    static int readBoard(FInit& w, FeatureParameterBlock& out)
     {
         return w.link->GetParameters(BOARD_ADDRESS, PARAM_ALL, out);
     }
     // Writes sections straight to the board, past the window's handlers.
-    static int writeBoard(FInit &w, unsigned mask, const FeatureParameterBlock &in)
+    static int writeBoard(FInit& w, unsigned mask, const FeatureParameterBlock& in)
     {
         return w.link->SetParameters(BOARD_ADDRESS, mask, in);
     }
 };
 
-template <typename T>
-T *child(const FInit &w, const char *name)
+template <typename T> T* child(const FInit& w, const char* name)
 {
-    T *widget = w.findChild<T *>(QLatin1String(name));
+    T* widget = w.findChild<T*>(QLatin1String(name));
     if (!widget)
         qFatal("no child %s", name);
     return widget;
 }
 
-inline QStringList logLines(const FInit &w)
+inline QStringList logLines(const FInit& w)
 {
     return child<QTextEdit>(w, "tE_Log")->toPlainText().split('\n');
 }
 
 // Opens the board's port through the connection panel.
-inline void clickOpen(FInit &w, int port)
+inline void clickOpen(FInit& w, int port)
 {
     child<QSpinBox>(w, "sB_PortNumber")->setValue(port);
     child<QPushButton>(w, "pb_OpenCloseCOM")->click();
 }
 
 // Which of the 90 ring dots are red.
-inline QList<int> litDots(const FInit &w)
+inline QList<int> litDots(const FInit& w)
 {
     QList<int> lit;
     for (int i = 0; i < 90; ++i) {

@@ -4,17 +4,18 @@
 
 #include "PanelTestSupport.h"
 
-namespace {
+namespace
+{
 
 // A user click on a checkable group box: the tick changes, then clicked().
-void clickGroup(FInit &w, const char *name)
+void clickGroup(FInit& w, const char* name)
 {
-    QGroupBox *box = child<QGroupBox>(w, name);
+    QGroupBox* box = child<QGroupBox>(w, name);
     box->setChecked(!box->isChecked());
     QMetaObject::invokeMethod(box, "clicked", Q_ARG(bool, box->isChecked()));
 }
 
-FeatureParameterBlock boardState(FInit &w)
+FeatureParameterBlock boardState(FInit& w)
 {
     FeatureParameterBlock state{};
     if (FInitProbe::readBoard(w, state) != 147)
@@ -22,17 +23,18 @@ FeatureParameterBlock boardState(FInit &w)
     return state;
 }
 
-bool logHas(const FInit &w, const QString &line)
+bool logHas(const FInit& w, const QString& line)
 {
     return logLines(w).contains(line);
 }
 
-}  // namespace
+} // namespace
 
-class WindowConnectTest : public QObject {
+class WindowConnectTest : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void connectFillsPanelsFromTheBoardAndCloseResets();
     void featureSwitchesExcludeEachOtherOnTheBoard();
     void muteGestureAndDirectionReachTheBoard();
@@ -50,14 +52,17 @@ void WindowConnectTest::connectFillsPanelsFromTheBoardAndCloseResets()
     w.show();
     clickOpen(w, port);
 
-    QStringList expectedLog = {QStringLiteral("Set ComPort Number:%1").arg(port), "Opening ComPort:", "OK",
-                               QStringLiteral("COM%1 opened").arg(port), "---Reading Module Status---",
+    QStringList expectedLog = {QStringLiteral("Set ComPort Number:%1").arg(port),
+                               "Opening ComPort:",
+                               "OK",
+                               QStringLiteral("COM%1 opened").arg(port),
+                               "---Reading Module Status---",
                                "---------------------------"};
     QCOMPARE(logLines(w).mid(0, 6), expectedLog);
     QCOMPARE(child<QPushButton>(w, "pb_OpenCloseCOM")->text(), QStringLiteral("Close COM Port"));
     QVERIFY(!child<QTimer>(w, "portPollTimer")->isActive());
 
-    for (const char *name : {"gB_DEMO_AEC", "gB_DEMO_Beam", "gB_DEMO_Source", "gB_DEMO_Streaming",
+    for (const char* name : {"gB_DEMO_AEC", "gB_DEMO_Beam", "gB_DEMO_Source", "gB_DEMO_Streaming",
                              "gB_ASR_BOX", "gB_DBMoise", "gBOutput"}) {
         QVERIFY2(child<QWidget>(w, name)->isVisibleTo(&w), name);
         QVERIFY2(child<QWidget>(w, name)->isEnabled(), name);
@@ -196,16 +201,16 @@ void WindowConnectTest::muteGestureAndDirectionReachTheBoard()
     w.show();
     clickOpen(w, port);
     QVERIFY(logHas(w, QStringLiteral("COM%1 opened").arg(port)));
-    QCheckBox *mute = child<QCheckBox>(w, "cB_Mute");
-    QSlider *output = child<QSlider>(w, "hS_Output");
+    QCheckBox* mute = child<QCheckBox>(w, "cB_Mute");
+    QSlider* output = child<QSlider>(w, "hS_Output");
 
     mute->click();
     QCOMPARE(boardState(w).output.outputVolume, uint8_t(0));
-    QCOMPARE(output->value(), 50);  // the slider stays
+    QCOMPARE(output->value(), 50); // the slider stays
     mute->click();
     QCOMPARE(boardState(w).output.outputVolume, uint8_t(50));
     mute->click();
-    output->setValue(30);  // a non-zero volume unmutes
+    output->setValue(30); // a non-zero volume unmutes
     QVERIFY(!mute->isChecked());
     QCOMPARE(boardState(w).output.outputVolume, uint8_t(30));
     QVERIFY(logHas(w, "Set Volume OK"));
@@ -213,8 +218,8 @@ void WindowConnectTest::muteGestureAndDirectionReachTheBoard()
     // Gesture volume control (inside the streaming panel) on and off twice:
     // one command per slider step.
     clickGroup(w, "gB_DEMO_Streaming");
-    QCheckBox *gesture = child<QCheckBox>(w, "cB_gestureVolumeControl");
-    QSlider *volume = child<QSlider>(w, "hS_Volume");
+    QCheckBox* gesture = child<QCheckBox>(w, "cB_gestureVolumeControl");
+    QSlider* volume = child<QSlider>(w, "hS_Volume");
     for (int round = 0; round < 2; ++round) {
         gesture->click();
         QVERIFY(!volume->isEnabled());
@@ -253,7 +258,7 @@ void WindowConnectTest::muteGestureAndDirectionReachTheBoard()
     QCOMPARE(FInitProbe::label(w, 1).brush().color(), QColor(Qt::black));
     QCOMPARE(FInitProbe::wedge(w).rotation(), 90.0);
     QVERIFY(FInitProbe::wedge(w).isVisible());
-    QCOMPARE(FInitProbe::block(w).general.micMask, 9u);  // M1 + M4 on this board
+    QCOMPARE(FInitProbe::block(w).general.micMask, 9u); // M1 + M4 on this board
 
     // Beam gesture control polls the board's direction into the list.
     child<QCheckBox>(w, "cB_gestureControl")->click();
@@ -267,7 +272,8 @@ void WindowConnectTest::muteGestureAndDirectionReachTheBoard()
 void WindowConnectTest::kestrelBoardCannotBeamformAndLocaliseTogether()
 {
     ScratchWorkingDirectory cwd;
-    EmulatedBoard board(uniquePortNumber(4), {"--name", "PlinthSystem Kestrel9 u4", "--enabled", "01"});
+    EmulatedBoard board(uniquePortNumber(4),
+                        {"--name", "PlinthSystem Kestrel9 u4", "--enabled", "01"});
     const int port = board.portNumber();
     QVERIFY(board.isReady());
     FInit w;
@@ -293,7 +299,7 @@ void WindowConnectTest::failedOpenSilentBoardAndStalledBoardOnlyLog()
     w.show();
 
     // No board behind the port.
-    clickOpen(w, 1000);  // above every board port the tests use
+    clickOpen(w, 1000); // above every board port the tests use
     QVERIFY(logHas(w, "Error occurred while opening COM Port."));
     QVERIFY(logHas(w, "Error"));
     QCOMPARE(child<QPushButton>(w, "pb_OpenCloseCOM")->text(), QStringLiteral("Open COM Port"));
@@ -305,7 +311,8 @@ void WindowConnectTest::failedOpenSilentBoardAndStalledBoardOnlyLog()
         QVERIFY(slow.isReady());
         clickOpen(w, port);
         QVERIFY(logHas(w, "Ping error. Please check COM Port number."));
-        QCOMPARE(child<QPushButton>(w, "pb_OpenCloseCOM")->text(), QStringLiteral("Close COM Port"));
+        QCOMPARE(child<QPushButton>(w, "pb_OpenCloseCOM")->text(),
+                 QStringLiteral("Close COM Port"));
         QVERIFY(child<QWidget>(w, "gB_DEMO_Beam")->isHidden());
         QVERIFY(child<QTimer>(w, "portPollTimer")->isActive());
         child<QPushButton>(w, "pb_OpenCloseCOM")->click();
@@ -325,7 +332,7 @@ void WindowConnectTest::failedOpenSilentBoardAndStalledBoardOnlyLog()
     QVERIFY(logHas(w, "Error: Set Volume failed"));
     QTRY_VERIFY_WITH_TIMEOUT(logHas(w, "Error: GetDbNoise failed"), 6000);
     FeatureParameterBlock expected = before;
-    expected.output.outputVolume = 20;  // the edit stays; nothing is rolled back
+    expected.output.outputVolume = 20; // the edit stays; nothing is rolled back
     QVERIFY(std::memcmp(&FInitProbe::block(w), &expected, sizeof expected) == 0);
     QVERIFY(child<QGroupBox>(w, "gB_DEMO_Beam")->isChecked());
     QCOMPARE(child<QPushButton>(w, "pb_OpenCloseCOM")->text(), QStringLiteral("Close COM Port"));

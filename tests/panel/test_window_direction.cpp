@@ -4,16 +4,17 @@
 
 #include "PanelTestSupport.h"
 
-namespace {
-
-void clickGroup(FInit &w, const char *name)
+namespace
 {
-    QGroupBox *box = child<QGroupBox>(w, name);
+
+void clickGroup(FInit& w, const char* name)
+{
+    QGroupBox* box = child<QGroupBox>(w, name);
     box->setChecked(!box->isChecked());
     QMetaObject::invokeMethod(box, "clicked", Q_ARG(bool, box->isChecked()));
 }
 
-QList<int> visibleMarkers(const FInit &w)
+QList<int> visibleMarkers(const FInit& w)
 {
     QList<int> shown;
     for (int m = 0; m < 4; ++m) {
@@ -41,12 +42,13 @@ QList<int> expectedDots(int angle)
     return dots;
 }
 
-}  // namespace
+} // namespace
 
-class WindowDirectionTest : public QObject {
+class WindowDirectionTest : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void layoutAndMicrophoneMarkersFollowTheBoardName();
     void unknownBoardLeavesTheViewEmpty();
     void nameFillingTheWholeBufferIsReadWithoutOverrun();
@@ -57,19 +59,20 @@ private slots:
 void WindowDirectionTest::layoutAndMicrophoneMarkersFollowTheBoardName()
 {
     struct Case {
-        const char *name;
+        const char* name;
         int centreX, centreY;
-        int m1Marker;  // marker showing microphone M1
+        int m1Marker; // marker showing microphone M1
     };
     // One window, boards in turn: each shorter name must not inherit the
     // tail of the previous one.
-    const Case cases[] = {{"Halvane Marrowin Zodurev", 303, 243, 3}, {"Zodurev", 303, 228, 1},
+    const Case cases[] = {{"Halvane Marrowin Zodurev", 303, 243, 3},
+                          {"Zodurev", 303, 228, 1},
                           {"kit u4", 260, 172, 1}};
     ScratchWorkingDirectory cwd;
     FInit w;
     w.show();
     int offset = 10;
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         EmulatedBoard board(uniquePortNumber(offset++), {"--name", c.name, "--enabled", "01"});
         const int port = board.portNumber();
         QVERIFY(board.isReady());
@@ -121,7 +124,8 @@ void WindowDirectionTest::unknownBoardLeavesTheViewEmpty()
 void WindowDirectionTest::nameFillingTheWholeBufferIsReadWithoutOverrun()
 {
     ScratchWorkingDirectory cwd;
-    const QString name = QStringLiteral("Marrowin") + QString(92, QLatin1Char('x'));  // 100 bytes, no NUL
+    const QString name =
+        QStringLiteral("Marrowin") + QString(92, QLatin1Char('x')); // 100 bytes, no NUL
     EmulatedBoard board(uniquePortNumber(22), {"--name", name, "--enabled", "01"});
     const int port = board.portNumber();
     QVERIFY(board.isReady());
@@ -181,7 +185,7 @@ void WindowDirectionTest::ringLightsTowardsTheSourceAndFades()
                  {4, {0, 1, 2, 3, 4, 5, 88, 89}},
                  {7, {0, 1, 2, 3, 4, 5, 88, 89}},
                  {359, {0, 1, 2, 3, 86, 87, 88, 89}}};
-    for (const auto &f : fixed) {
+    for (const auto& f : fixed) {
         FInitProbe::lightRing(w, f.angle);
         QCOMPARE(litDots(w), f.dots);
     }
@@ -202,7 +206,7 @@ void WindowDirectionTest::ringLightsTowardsTheSourceAndFades()
 
     // The ring keeps its state while the board reports no source (-100).
     const QList<int> lit = litDots(w);
-    clickGroup(w, "gB_DEMO_Source");  // localisation off: the board reports -100
+    clickGroup(w, "gB_DEMO_Source"); // localisation off: the board reports -100
     QVERIFY(!FInitProbe::ring(w).isVisible());
     const float level = FInitProbe::fadeLevel(w);
     QCOMPARE(w.S_SLOC_GetAngle(), 0);

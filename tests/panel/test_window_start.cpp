@@ -7,10 +7,11 @@
 #include "FeatureTables.h"
 #include "PanelTestSupport.h"
 
-class WindowStartTest : public QObject {
+class WindowStartTest : public QObject
+{
     Q_OBJECT
 
-private slots:
+  private slots:
     void startsWithDefaultsAndWritesSettingsOnClose();
     void restoresSavedGeometryPortAndMaximisedState();
     void formHasItsListsPairingsAndResources();
@@ -33,11 +34,11 @@ void WindowStartTest::startsWithDefaultsAndWritesSettingsOnClose()
         QCOMPARE(child<QSpinBox>(w, "sB_PortNumber")->value(), 1);
         QCOMPARE(child<QComboBox>(w, "cB_PortSpeed")->currentIndex(), 3);
         QCOMPARE(child<QPushButton>(w, "pb_OpenCloseCOM")->text(), QStringLiteral("Open COM Port"));
-        for (const char *name : {"cB_PortSpeed", "l_Speed", "gB_DEMO_AEC", "gB_DEMO_Beam", "gB_DEMO_Source",
-                                 "gB_DEMO_Streaming", "gB_ASR_BOX", "gB_DBMoise", "gBOutput",
-                                 "hS_AEC_AgcValue", "label_6", "l_AEC_Agc"})
+        for (const char* name : {"cB_PortSpeed", "l_Speed", "gB_DEMO_AEC", "gB_DEMO_Beam",
+                                 "gB_DEMO_Source", "gB_DEMO_Streaming", "gB_ASR_BOX", "gB_DBMoise",
+                                 "gBOutput", "hS_AEC_AgcValue", "label_6", "l_AEC_Agc"})
             QVERIFY2(child<QWidget>(w, name)->isHidden(), name);
-        QTimer *portPoll = child<QTimer>(w, "portPollTimer");
+        QTimer* portPoll = child<QTimer>(w, "portPollTimer");
         QVERIFY(portPoll->isActive());
         QCOMPARE(portPoll->interval(), 1000);
         QVERIFY(!child<QLabel>(w, "l_Image")->pixmap(Qt::ReturnByValue).isNull());
@@ -95,18 +96,20 @@ void WindowStartTest::formHasItsListsPairingsAndResources()
 {
     ScratchWorkingDirectory cwd;
     FInit w;
-    auto entries = [&](const char *name) {
+    auto entries = [&](const char* name) {
         QStringList texts;
-        QComboBox *box = child<QComboBox>(w, name);
+        QComboBox* box = child<QComboBox>(w, name);
         for (int i = 0; i < box->count(); ++i)
             texts << box->itemText(i);
         return texts;
     };
-    QCOMPARE(entries("cB_PortSpeed"), (QStringList{"Default", "9600", "14400", "57600", "115200", "128000",
-                                                   "230400", "256000", "460800", "921600"}));
+    QCOMPARE(entries("cB_PortSpeed"),
+             (QStringList{"Default", "9600", "14400", "57600", "115200", "128000", "230400",
+                          "256000", "460800", "921600"}));
     QCOMPARE(entries("cB_OmniSelector"),
              (QStringList{"M1 + M4", "M2 + M4", "M3 + M4", "M1 + M3", "M2 + M3", "M1 + M2"}));
-    QCOMPARE(entries("cB_AlgType"), (QStringList{"Cardioid Basic", "Cardioid Denoise", "Asr Ready", "Strong"}));
+    QCOMPARE(entries("cB_AlgType"),
+             (QStringList{"Cardioid Basic", "Cardioid Denoise", "Asr Ready", "Strong"}));
     QCOMPARE(entries("cB_BeamDir").size(), 8);
     QCOMPARE(entries("cB_BeamDir").last(), QStringLiteral("Direction 8"));
     // The form's own pairings work before any board is connected.
@@ -117,9 +120,9 @@ void WindowStartTest::formHasItsListsPairingsAndResources()
     child<QSlider>(w, "hS_SOURCE_Treshold")->setValue(100);
     QCOMPARE(child<QLabel>(w, "l_SOURCE_Treshold")->text(), QStringLiteral("100"));
 
-    for (const char *path : {"://images/ZQ.jpg", ":Zevirozu.ico", ":/Form/Zevirozu.ico",
-                             "://images/RoridaruZazo.jpg", "://images/AudioIn.jpg",
-                             "://images/CARDIOID_ONLY.jpg"}) {
+    for (const char* path :
+         {"://images/ZQ.jpg", ":Zevirozu.ico", ":/Form/Zevirozu.ico", "://images/RoridaruZazo.jpg",
+          "://images/AudioIn.jpg", "://images/CARDIOID_ONLY.jpg"}) {
         QFile file{QString::fromLatin1(path)};
         QVERIFY2(file.open(QIODevice::ReadOnly), path);
         QVERIFY2(!QPixmap(QLatin1String(path)).isNull(), path);
@@ -133,7 +136,8 @@ void WindowStartTest::displayTablesMatchTheirDefinition()
     for (int v = 1; v <= 128; ++v) {
         const double exact = 20.0 * std::log10(v / 4.0);
         const double expected = v == 127 ? 30.03 : std::trunc(std::round(exact * 1e6) / 1e5) / 10.0;
-        QVERIFY2(std::fabs(volumeStepDecibels(v) - expected) < 1e-5, qPrintable(QString::number(v)));
+        QVERIFY2(std::fabs(volumeStepDecibels(v) - expected) < 1e-5,
+                 qPrintable(QString::number(v)));
     }
     QCOMPARE(volumeText(0, true), QStringLiteral("-Inf dB"));
     QCOMPARE(volumeText(0, false), QStringLiteral("0 dB"));
