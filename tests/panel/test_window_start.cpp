@@ -15,6 +15,7 @@ class WindowStartTest : public QObject
     void startsWithDefaultsAndWritesSettingsOnClose();
     void restoresSavedGeometryPortAndMaximisedState();
     void formHasItsListsPairingsAndResources();
+    void portSelectionFillsThePortNumber();
     void displayTablesMatchTheirDefinition();
 };
 
@@ -127,6 +128,29 @@ void WindowStartTest::formHasItsListsPairingsAndResources()
         QVERIFY2(file.open(QIODevice::ReadOnly), path);
         QVERIFY2(!QPixmap(QLatin1String(path)).isNull(), path);
     }
+}
+
+void WindowStartTest::portSelectionFillsThePortNumber()
+{
+    ScratchWorkingDirectory cwd;
+    FInit w;
+    w.show();
+    QComboBox* ports = child<QComboBox>(w, "cB_COMPort");
+    QSpinBox* number = child<QSpinBox>(w, "sB_PortNumber");
+    ports->clear();
+    ports->addItems({"COM12", "ttyACM3x7", "Manual"});
+    ports->setCurrentIndex(0);
+    w.S_UpdateCOMPort();
+    QCOMPARE(number->value(), 12);
+    QVERIFY(number->isHidden());
+    ports->setCurrentIndex(1); // the first number in the name
+    w.S_UpdateCOMPort();
+    QCOMPARE(number->value(), 3);
+    ports->setCurrentIndex(2); // "Manual" shows the spin box and keeps its value
+    w.S_UpdateCOMPort();
+    QCOMPARE(number->value(), 3);
+    QVERIFY(!number->isHidden());
+    QVERIFY(!child<QLabel>(w, "l_COM")->isHidden());
 }
 
 void WindowStartTest::displayTablesMatchTheirDefinition()
