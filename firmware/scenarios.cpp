@@ -5,8 +5,10 @@
 #include "scene_generator.h"
 #include "veldra.h"
 
-namespace fwvectors {
-namespace {
+namespace fwvectors
+{
+namespace
+{
 
 constexpr size_t kMaxPdmBytesPerMs = 2048 / 8;
 constexpr size_t kOutChannels = 2;
@@ -17,135 +19,140 @@ constexpr uint32_t kFftVectors = 64;
 alignas(8) uint8_t g_working_block[64 * 1024];
 
 // Microphone-to-microphone travel time in samples at `rate`, rounded.
-uint32_t travel_samples(uint16_t tenths_of_mm, uint32_t rate) {
-  return (uint32_t)(((uint64_t)tenths_of_mm * rate / 10000u * 1000u + 171500u) / 343000u);
+uint32_t travel_samples(uint16_t tenths_of_mm, uint32_t rate)
+{
+    return (uint32_t)(((uint64_t)tenths_of_mm * rate / 10000u * 1000u + 171500u) / 343000u);
 }
 
 // Times one library call through the observer.
 template <typename Function>
-uint32_t timed_call(RunObserver &observer, Call call, Function function) {
-  uint32_t start = observer.now();
-  uint32_t result = function();
-  uint32_t end = observer.now();
-  observer.timed(call, start, end);
-  return result;
+uint32_t timed_call(RunObserver& observer, Call call, Function function)
+{
+    uint32_t start = observer.now();
+    uint32_t result = function();
+    uint32_t end = observer.now();
+    observer.timed(call, start, end);
+    return result;
 }
 
-bool set_up_veldra(const Scenario &s, VeldraHandle &handle) {
-  handle = VeldraHandle{};
-  handle.data_format = s.data_format;
-  handle.sampling_frequency = s.sampling_khz;
-  handle.mic1_channels = s.interleaved ? 2 : 1;
-  handle.mic2_channels = s.interleaved ? 2 : 1;
-  handle.out_channels = kOutChannels;
-  handle.algorithm_type = (uint8_t)s.algorithm_type;
-  handle.second_output = s.second_output;
-  handle.delay_enable = 1;
-  Veldra_getMemorySize(&handle);
-  if (handle.internal_memory_size > sizeof g_working_block)
-    return false;
-  handle.internal_memory = g_working_block;
-  if (Veldra_Init(&handle) != 0)
-    return false;
-  VeldraConfig config{};
-  config.mic_distance = s.mic_distance;
-  config.algorithm_type = s.algorithm_type;
-  config.volume = 6;
-  config.mic2_gain = s.mic2_gain;
-  return Veldra_setConfig(&handle, &config) == 0;
+bool set_up_veldra(const Scenario& s, VeldraHandle& handle)
+{
+    handle = VeldraHandle{};
+    handle.data_format = s.data_format;
+    handle.sampling_frequency = s.sampling_khz;
+    handle.mic1_channels = s.interleaved ? 2 : 1;
+    handle.mic2_channels = s.interleaved ? 2 : 1;
+    handle.out_channels = kOutChannels;
+    handle.algorithm_type = (uint8_t)s.algorithm_type;
+    handle.second_output = s.second_output;
+    handle.delay_enable = 1;
+    Veldra_getMemorySize(&handle);
+    if (handle.internal_memory_size > sizeof g_working_block)
+        return false;
+    handle.internal_memory = g_working_block;
+    if (Veldra_Init(&handle) != 0)
+        return false;
+    VeldraConfig config{};
+    config.mic_distance = s.mic_distance;
+    config.algorithm_type = s.algorithm_type;
+    config.volume = 6;
+    config.mic2_gain = s.mic2_gain;
+    return Veldra_setConfig(&handle, &config) == 0;
 }
 
-bool run_veldra(const Scenario &s, RunObserver &observer) {
-  VeldraHandle handle;
-  if (!set_up_veldra(s, handle))
-    return false;
-  bool pdm = s.data_format == VELDRA_FORMAT_PDM;
-  uint32_t rate = pdm ? s.sampling_khz * 1000u : 16000u;
-  TwoMicrophoneScene scene(rate, travel_samples(s.mic_distance, rate));
-  uint8_t pdm_bytes[2][2 * kMaxPdmBytesPerMs];
-  int16_t pcm[2][16];
-  int16_t out[16 * kOutChannels] = {};  // channel 1 stays untouched when unused
-  for (uint32_t ms = 0; ms < s.milliseconds; ++ms) {
-    const void *mic1 = pcm[0];
-    const void *mic2 = pcm[1];
-    if (!pdm) {
-      scene.next_pcm(pcm[0], pcm[1]);
-    } else if (s.interleaved) {
-      scene.next_pdm(pdm_bytes[0], pdm_bytes[0] + 1, 2);
-      mic1 = pdm_bytes[0];
-      mic2 = pdm_bytes[0] + 1;
-    } else {
-      scene.next_pdm(pdm_bytes[0], pdm_bytes[1], 1);
-      mic1 = pdm_bytes[0];
-      mic2 = pdm_bytes[1];
+bool run_veldra(const Scenario& s, RunObserver& observer)
+{
+    VeldraHandle handle;
+    if (!set_up_veldra(s, handle))
+        return false;
+    bool pdm = s.data_format == VELDRA_FORMAT_PDM;
+    uint32_t rate = pdm ? s.sampling_khz * 1000u : 16000u;
+    TwoMicrophoneScene scene(rate, travel_samples(s.mic_distance, rate));
+    uint8_t pdm_bytes[2][2 * kMaxPdmBytesPerMs];
+    int16_t pcm[2][16];
+    int16_t out[16 * kOutChannels] = {}; // channel 1 stays untouched when unused
+    for (uint32_t ms = 0; ms < s.milliseconds; ++ms) {
+        const void* mic1 = pcm[0];
+        const void* mic2 = pcm[1];
+        if (!pdm) {
+            scene.next_pcm(pcm[0], pcm[1]);
+        } else if (s.interleaved) {
+            scene.next_pdm(pdm_bytes[0], pdm_bytes[0] + 1, 2);
+            mic1 = pdm_bytes[0];
+            mic2 = pdm_bytes[0] + 1;
+        } else {
+            scene.next_pdm(pdm_bytes[0], pdm_bytes[1], 1);
+            mic1 = pdm_bytes[0];
+            mic2 = pdm_bytes[1];
+        }
+        uint32_t ready = timed_call(observer, Call::FirstStep,
+                                    [&] { return Veldra_FirstStep(mic1, mic2, out, &handle); });
+        if (!observer.output(out, sizeof out))
+            return false;
+        if (ready &&
+            timed_call(observer, Call::SecondStep, [&] { return Veldra_SecondStep(&handle); }) != 0)
+            return false;
     }
-    uint32_t ready = timed_call(observer, Call::FirstStep, [&] {
-      return Veldra_FirstStep(mic1, mic2, out, &handle);
-    });
-    if (!observer.output(out, sizeof out))
-      return false;
-    if (ready &&
-        timed_call(observer, Call::SecondStep, [&] { return Veldra_SecondStep(&handle); }) != 0)
-      return false;
-  }
-  return true;
+    return true;
 }
 
-bool run_ostrel(const Scenario &s, RunObserver &observer) {
-  OstrelHandle handle{};
-  handle.tail_length = s.tail_length;
-  handle.preprocess_enable = s.preprocess ? 1u : 0u;
-  Ostrel_getMemorySize(&handle);
-  if (handle.internal_memory_size > sizeof g_working_block)
-    return false;
-  handle.internal_memory = g_working_block;
-  if (Ostrel_Init(&handle) != OSTREL_OK)
-    return false;
-  if (s.preprocess) {
-    OstrelConfig config{1u, 8000u, 1u, -15, -40, -15};
-    if (Ostrel_setConfig(&handle, &config) != OSTREL_OK)
-      return false;
-  }
-  EchoScene scene;
-  int16_t mic[16], ref[16], out[16];
-  for (uint32_t ms = 0; ms < s.milliseconds; ++ms) {
-    scene.next(mic, ref);
-    uint32_t ready = timed_call(observer, Call::DataInput, [&] {
-      return Ostrel_Data_Input(mic, ref, out, &handle);
-    });
-    if (!observer.output(out, sizeof out))
-      return false;
-    if (ready &&
-        timed_call(observer, Call::Process, [&] { return Ostrel_Process(&handle); }) != OSTREL_OK)
-      return false;
-  }
-  return true;
+bool run_ostrel(const Scenario& s, RunObserver& observer)
+{
+    OstrelHandle handle{};
+    handle.tail_length = s.tail_length;
+    handle.preprocess_enable = s.preprocess ? 1u : 0u;
+    Ostrel_getMemorySize(&handle);
+    if (handle.internal_memory_size > sizeof g_working_block)
+        return false;
+    handle.internal_memory = g_working_block;
+    if (Ostrel_Init(&handle) != OSTREL_OK)
+        return false;
+    if (s.preprocess) {
+        OstrelConfig config{1u, 8000u, 1u, -15, -40, -15};
+        if (Ostrel_setConfig(&handle, &config) != OSTREL_OK)
+            return false;
+    }
+    EchoScene scene;
+    int16_t mic[16], ref[16], out[16];
+    for (uint32_t ms = 0; ms < s.milliseconds; ++ms) {
+        scene.next(mic, ref);
+        uint32_t ready = timed_call(observer, Call::DataInput,
+                                    [&] { return Ostrel_Data_Input(mic, ref, out, &handle); });
+        if (!observer.output(out, sizeof out))
+            return false;
+        if (ready && timed_call(observer, Call::Process, [&] { return Ostrel_Process(&handle); }) !=
+                         OSTREL_OK)
+            return false;
+    }
+    return true;
 }
 
 // Random vectors whose values are exact in float: 16-bit integers / 2^15.
-bool run_fft(RunObserver &observer) {
-  static FftTable table;
-  fft_table_init(&table, (int32_t)kFftLength);
-  uint32_t state = 0x0BADF00Du;
-  float signal[kFftLength], spectrum[kFftLength], restored[kFftLength];
-  for (uint32_t v = 0; v < kFftVectors; ++v) {
-    for (float &x : signal)
-      x = (float)((int32_t)(next_random(state) >> 16) - 32768) * (1.0f / 32768.0f);
-    timed_call(observer, Call::Fft, [&] {
-      fft(&table, signal, spectrum);
-      return 0u;
-    });
-    timed_call(observer, Call::Ifft, [&] {
-      ifft(&table, spectrum, restored);
-      return 0u;
-    });
-    if (!observer.output(spectrum, sizeof spectrum) || !observer.output(restored, sizeof restored))
-      return false;
-  }
-  return true;
+bool run_fft(RunObserver& observer)
+{
+    static FftTable table;
+    fft_table_init(&table, (int32_t)kFftLength);
+    uint32_t state = 0x0BADF00Du;
+    float signal[kFftLength], spectrum[kFftLength], restored[kFftLength];
+    for (uint32_t v = 0; v < kFftVectors; ++v) {
+        for (float& x : signal)
+            x = (float)((int32_t)(next_random(state) >> 16) - 32768) * (1.0f / 32768.0f);
+        timed_call(observer, Call::Fft, [&] {
+            fft(&table, signal, spectrum);
+            return 0u;
+        });
+        timed_call(observer, Call::Ifft, [&] {
+            ifft(&table, spectrum, restored);
+            return 0u;
+        });
+        if (!observer.output(spectrum, sizeof spectrum) ||
+            !observer.output(restored, sizeof restored))
+            return false;
+    }
+    return true;
 }
 
-}  // namespace
+} // namespace
 
 // Scene lengths: long enough for the automatic gain estimate (500 ms), the
 // adaptive filters and the denoiser to settle, short enough for emulation.
@@ -174,26 +181,38 @@ const Scenario kScenarios[] = {
 };
 const size_t kScenarioCount = sizeof kScenarios / sizeof kScenarios[0];
 
-const char *call_name(Call call) {
-  switch (call) {
-    case Call::FirstStep: return "Veldra_FirstStep";
-    case Call::SecondStep: return "Veldra_SecondStep";
-    case Call::DataInput: return "Ostrel_Data_Input";
-    case Call::Process: return "Ostrel_Process";
-    case Call::Fft: return "fft";
-    case Call::Ifft: return "ifft";
-    case Call::Count: break;
-  }
-  return "?";
+const char* call_name(Call call)
+{
+    switch (call) {
+    case Call::FirstStep:
+        return "Veldra_FirstStep";
+    case Call::SecondStep:
+        return "Veldra_SecondStep";
+    case Call::DataInput:
+        return "Ostrel_Data_Input";
+    case Call::Process:
+        return "Ostrel_Process";
+    case Call::Fft:
+        return "fft";
+    case Call::Ifft:
+        return "ifft";
+    case Call::Count:
+        break;
+    }
+    return "?";
 }
 
-bool run_scenario(const Scenario &scenario, RunObserver &observer) {
-  switch (scenario.library) {
-    case Library::Veldra: return run_veldra(scenario, observer);
-    case Library::Ostrel: return run_ostrel(scenario, observer);
-    case Library::Fft: return run_fft(observer);
-  }
-  return false;
+bool run_scenario(const Scenario& scenario, RunObserver& observer)
+{
+    switch (scenario.library) {
+    case Library::Veldra:
+        return run_veldra(scenario, observer);
+    case Library::Ostrel:
+        return run_ostrel(scenario, observer);
+    case Library::Fft:
+        return run_fft(observer);
+    }
+    return false;
 }
 
-}  // namespace fwvectors
+} // namespace fwvectors
