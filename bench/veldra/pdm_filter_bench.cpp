@@ -67,4 +67,3 @@ BENCHMARK(BM_PdmFilter)
 
 }  // namespace
 
-BENCHMARK_MAIN();

@@ -28,8 +28,8 @@ template <typename From, typename To>
 void rotate_sums(const GeneralPass &p, From from, To to)
 {
     const float arg = FFT_TWO_PI / (float)p.ip;
-    const float dcp = (float)cos((double)arg);
-    const float dsp = (float)sin((double)arg);
+    const float dcp = cosf(arg);
+    const float dsp = sinf(arg);
     const int32_t half = (p.ip + 1) / 2;
     float ar1 = 1.0f;
     float ai1 = 0.0f;

@@ -19,7 +19,7 @@
 
 #include "veldra.h"
 // The test target links only the library; the scene synthesis is compiled in.
-#include "../../tools/pdm-scene/scene.cpp"
+#include "scene.h"
 
 namespace {
 
