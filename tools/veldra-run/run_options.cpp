@@ -115,6 +115,11 @@ bool parse_run_options(int argc, char **argv, RunOptions &o, std::string &error,
     error = "--pdm needs --clock KHZ";
     return false;
   }
+  // 16 kHz is the PCM rate: the library would accept it and decimate nothing.
+  if (!o.pdm_path.empty() && o.clock_khz == 16) {
+    error = "--clock 16 is the PCM rate, not a PDM clock (256, 384, 512, 768, 1024, 1280, 2048)";
+    return false;
+  }
   if (!o.pdm_path.empty() && o.delay_line) {
     error = "--delay-line applies to --pcm input only (PDM input always uses it)";
     return false;

@@ -1,14 +1,12 @@
 // veldra-run: feeds a recording through the beamforming library one
 // millisecond at a time, runs the second step whenever a block is complete,
 // and writes the beam (and the second output) to a stereo WAV file with the
-// library's 256-sample play-out delay removed.
+// library's 256-sample play-out delay removed from the beam.
 #include <sndfile.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -83,11 +81,19 @@ struct Beamformer {
   }
 };
 
+// Plain reads: a path that opens but cannot be read (a directory) fails
+// cleanly instead of throwing from the stream.
 bool read_file(const std::string &path, std::vector<uint8_t> &bytes) {
-  std::ifstream in(path, std::ios::binary);
+  FILE *in = std::fopen(path.c_str(), "rb");
   if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  bytes.clear();
+  uint8_t buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+    bytes.insert(bytes.end(), buffer, buffer + got);
+  const bool ok = !std::ferror(in);
+  std::fclose(in);
+  return ok;
 }
 
 // Runs the interleaved PDM bytes; returns the output frames.
@@ -201,8 +207,16 @@ bool run_pcm(const RunOptions &o, Beamformer &bf, std::vector<int16_t> &out, siz
   return true;
 }
 
-bool write_wav(const std::string &path, const std::vector<int16_t> &out, size_t skip,
-               size_t samples) {
+// The beam (channel 0) comes out of the output ring `beam_skip` frames late;
+// the second output (channel 1) is written in the same call as its input and
+// is only `channel1_skip` frames late.
+bool write_wav(const std::string &path, const std::vector<int16_t> &out, size_t beam_skip,
+               size_t channel1_skip, size_t samples) {
+  std::vector<int16_t> aligned(2 * samples);
+  for (size_t n = 0; n < samples; ++n) {
+    aligned[2 * n] = out[2 * (n + beam_skip)];
+    aligned[2 * n + 1] = out[2 * (n + channel1_skip) + 1];
+  }
   SF_INFO info{};
   info.samplerate = 16000;
   info.channels = 2;
@@ -212,7 +226,7 @@ bool write_wav(const std::string &path, const std::vector<int16_t> &out, size_t 
     std::fprintf(stderr, "veldra-run: cannot create %s: %s\n", path.c_str(), sf_strerror(nullptr));
     return false;
   }
-  const bool ok = sf_writef_short(file, out.data() + 2 * skip, (sf_count_t)samples) ==
+  const bool ok = sf_writef_short(file, aligned.data(), (sf_count_t)samples) ==
                   (sf_count_t)samples;
   if (sf_close(file) != 0 || !ok) {
     std::fprintf(stderr, "veldra-run: writing %s failed\n", path.c_str());
@@ -241,7 +255,7 @@ int main(int argc, char **argv) {
   const bool ran = options.pdm_path.empty() ? run_pcm(options, bf, out, samples, latency)
                                             : run_pdm(options, bf, out, samples);
   if (!ran) return 1;
-  if (!write_wav(options.out_path, out, kPlayOutDelay + latency, samples)) return 1;
+  if (!write_wav(options.out_path, out, kPlayOutDelay + latency, latency, samples)) return 1;
   VeldraConfig cfg{};
   Veldra_getConfig(&bf.handle, &cfg);
   std::printf("veldra-run: %zu samples, distance %u, type %u, volume %u, mic2 gain %.3f -> %s\n",
