@@ -1,0 +1,255 @@
+// pdm-scene end to end: options, the PDM file's size and layout, the level
+// and inter-microphone delay of a tone read straight from the bits, the
+// ideal PCM file, sound-file sources and reproducibility.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct Outcome {
+  int exit_code;
+  std::string output;  // stdout and stderr
+};
+
+Outcome run_tool(const std::string &arguments) {
+  const std::string command = std::string(TOOL_PATH) + " " + arguments + " 2>&1";
+  FILE *pipe = popen(command.c_str(), "r");
+  Outcome outcome{-1, {}};
+  if (pipe == nullptr) return outcome;
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, got);
+  const int status = pclose(pipe);
+  outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+std::vector<uint8_t> read_bytes(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// One microphone's bits as +1/-1, most significant bit of each byte first.
+std::vector<double> microphone_bits(const std::vector<uint8_t> &pdm, int mic) {
+  std::vector<double> bits;
+  bits.reserve(pdm.size() * 4);
+  for (size_t i = size_t(mic); i < pdm.size(); i += 2)
+    for (int b = 7; b >= 0; --b) bits.push_back((pdm[i] >> b) & 1 ? 1.0 : -1.0);
+  return bits;
+}
+
+// Fourier coefficient of x at `freq` (x holds whole periods): its magnitude
+// is the peak amplitude of that sine.
+std::complex<double> tone_coefficient(const std::vector<double> &x, double freq, double rate) {
+  std::complex<double> sum = 0.0;
+  for (size_t n = 0; n < x.size(); ++n)
+    sum += x[n] * std::polar(1.0, -2.0 * kPi * freq * double(n) / rate);
+  return 2.0 * sum / double(x.size());
+}
+
+// Both channels of a 16 kHz 16-bit stereo WAV, full scale 1.
+bool read_stereo(const fs::path &path, std::vector<double> channel[2]) {
+  SF_INFO info{};
+  SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) return false;
+  std::vector<int16_t> frames(static_cast<size_t>(info.frames * info.channels));
+  sf_read_short(file, frames.data(), static_cast<sf_count_t>(frames.size()));
+  sf_close(file);
+  EXPECT_EQ(info.samplerate, 16000);
+  EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);
+  if (info.channels != 2) return false;
+  for (int c = 0; c < 2; ++c) channel[c].clear();
+  for (size_t n = 0; n < frames.size() / 2; ++n)
+    for (int c = 0; c < 2; ++c) channel[c].push_back(frames[2 * n + c] / 32768.0);
+  return true;
+}
+
+class PdmScene : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("pdm_scene_test_" + std::to_string(getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string path(const char *name) const { return (dir_ / name).string(); }
+
+  fs::path dir_;
+};
+
+}  // namespace
+
+TEST_F(PdmScene, HelpAndBadOptions) {
+  const Outcome help = run_tool("--help");
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.output.find("usage: pdm-scene --clock KHZ --out FILE.pdm"), std::string::npos);
+
+  const std::string base = "--clock 1024 --out " + path("out.pdm");
+  const std::string tone = " --tone 1000@0";
+  struct Case {
+    std::string arguments;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"--out " + path("out.pdm") + tone, "--clock is required"},
+      {"--clock 1024" + tone, "--out is required"},
+      {base, "no source given"},
+      {base + " --loud 3" + tone, "unknown option --loud"},
+      {base + tone + " --seed", "option --seed needs a value"},
+      {"--clock 1000 --out " + path("out.pdm") + tone, "1000 kHz is not one of 256, 384"},
+      {"--clock 16 --out " + path("out.pdm") + tone, "16 kHz is not one of"},
+      {base + " --tone 1000", "--tone: expected FREQ@ANGLE[:DB], got 1000"},
+      {base + " --tone 1000@front", "--tone: expected FREQ@ANGLE[:DB]"},
+      {base + " --tone 1000@0:loud", "--tone: expected FREQ@ANGLE[:DB]"},
+      {base + " --tone 8000@0", "frequency must lie between 0 and 8000 Hz"},
+      {base + " --tone 0@0", "frequency must lie between 0 and 8000 Hz"},
+      {base + " --noise x", "--noise: expected ANGLE[:DB]"},
+      {base + " --speech @0", "--speech: expected FILE@ANGLE[:DB]"},
+      {base + " --speech " + path("missing.wav") + "@0", "cannot read"},
+      {base + " --diffuse-noise -30:0", "N from 1 to 1000"},
+      {base + " --duration 0" + tone, "--duration: expected seconds"},
+      {base + " --duration 3601" + tone, "--duration: expected seconds"},
+      {base + " --spacing 0" + tone, "--spacing: expected millimetres"},
+      {base + " --seed 1.5" + tone, "--seed: expected a whole number"},
+      {base + " --seed -1" + tone, "--seed: expected a whole number"},
+      {base + " --mic-noise 3" + tone, "--mic-noise: expected a level"},
+      {"--clock 1024 --out " + path("no/such/dir/out.pdm") + tone, "cannot create"},
+  };
+  for (const Case &c : cases) {
+    const Outcome outcome = run_tool(c.arguments);
+    EXPECT_EQ(outcome.exit_code, 2) << c.arguments << "\n" << outcome.output;
+    EXPECT_NE(outcome.output.find(c.message), std::string::npos) << c.arguments << "\n"
+                                                                  << outcome.output;
+  }
+  EXPECT_FALSE(fs::exists(path("out.pdm")));
+}
+
+// Two microphones of clock / 8 bytes per second each; the duration is
+// rounded to whole milliseconds. A silent scene and a tone (no DC) both have
+// a bit density of one half on each microphone.
+TEST_F(PdmScene, SizeAndBitDensity) {
+  for (unsigned clock : {256u, 384u, 512u, 768u, 1024u, 1280u, 2048u}) {
+    for (const char *duration : {"0.25", "0.0031"}) {
+      SCOPED_TRACE(std::to_string(clock) + " kHz, " + duration + " s");
+      const double ms = std::round(std::stod(duration) * 1000.0);
+      const Outcome outcome = run_tool("--clock " + std::to_string(clock) + " --duration " +
+                                       duration + " --out " + path("out.pdm") +
+                                       " --tone 1000@0:-200");
+      ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
+      EXPECT_EQ(fs::file_size(path("out.pdm")), size_t(ms * clock / 8.0 * 2.0));
+    }
+  }
+  for (const char *level : {"-200", "-6"}) {
+    SCOPED_TRACE(std::string("tone at ") + level + " dB");
+    ASSERT_EQ(run_tool("--clock 1024 --duration 0.5 --out " + path("out.pdm") + " --tone 1000@0:" +
+                       level)
+                  .exit_code,
+              0);
+    const std::vector<uint8_t> pdm = read_bytes(path("out.pdm"));
+    for (int mic = 0; mic < 2; ++mic) {
+      double sum = 0.0;
+      for (double bit : microphone_bits(pdm, mic)) sum += bit;
+      EXPECT_NEAR(sum / (pdm.size() * 4.0), 0.0, 1e-4) << "microphone " << mic + 1;
+    }
+  }
+}
+
+// A 1 kHz tone at -20 dB (peak 0.1) read straight from each microphone's bits:
+// its level, and the second microphone lagging the first by the travel time
+// spacing x cos(azimuth) / 343 m/s. The ideal PCM file agrees.
+TEST_F(PdmScene, ToneLevelAndDelayBetweenMicrophones) {
+  const double spacing_m = 0.015, freq = 1000.0;
+  for (int angle : {0, 60, 180}) {
+    SCOPED_TRACE("azimuth " + std::to_string(angle));
+    const Outcome outcome = run_tool("--clock 1024 --spacing 15 --duration 1 --out " +
+                                     path("out.pdm") + " --pcm-out " + path("out.wav") +
+                                     " --tone 1000@" + std::to_string(angle) + ":-20");
+    ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
+    const double expected_phase =
+        2.0 * kPi * freq * spacing_m * std::cos(angle * kPi / 180.0) / 343.0;
+
+    const std::vector<uint8_t> pdm = read_bytes(path("out.pdm"));
+    std::complex<double> mic[2];
+    for (int m = 0; m < 2; ++m) mic[m] = tone_coefficient(microphone_bits(pdm, m), freq, 1024e3);
+    EXPECT_NEAR(std::abs(mic[0]), 0.1, 0.0005);
+    EXPECT_NEAR(std::abs(mic[1]), 0.1, 0.0005);
+    EXPECT_NEAR(std::arg(mic[0] / mic[1]), expected_phase, 0.001);
+
+    std::vector<double> pcm[2];
+    ASSERT_TRUE(read_stereo(path("out.wav"), pcm));
+    ASSERT_EQ(pcm[0].size(), 16000u);
+    for (int m = 0; m < 2; ++m) mic[m] = tone_coefficient(pcm[m], freq, 16e3);
+    EXPECT_NEAR(std::abs(mic[0]), 0.1, 0.0002);
+    EXPECT_NEAR(std::arg(mic[0] / mic[1]), expected_phase, 0.0005);
+  }
+}
+
+// A 48 kHz stereo sound file is mixed to mono and brought to 16 kHz: from
+// the side (equal delays) both microphones carry the mixed sine at its level.
+TEST_F(PdmScene, SoundFileSourceIsMixedAndResampled) {
+  const int rate = 48000;
+  std::vector<int16_t> frames(2 * rate);
+  for (int n = 0; n < rate; ++n) {
+    frames[2 * n] = static_cast<int16_t>(std::lround(16000.0 * std::sin(2 * kPi * 1000.0 * n / rate)));
+    frames[2 * n + 1] = 0;
+  }
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = 2;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE *file = sf_open(path("voice.wav").c_str(), SFM_WRITE, &info);
+  ASSERT_NE(file, nullptr);
+  sf_writef_short(file, frames.data(), rate);
+  sf_close(file);
+
+  const Outcome outcome = run_tool("--clock 1024 --duration 0.5 --out " + path("out.pdm") +
+                                   " --pcm-out " + path("out.wav") + " --speech " +
+                                   path("voice.wav") + "@90");
+  ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
+  std::vector<double> pcm[2];
+  ASSERT_TRUE(read_stereo(path("out.wav"), pcm));
+  ASSERT_EQ(pcm[0].size(), 8000u);
+  // Away from the edges of the interpolation: whole periods from 1 ms to 499 ms.
+  const std::vector<double> middle(pcm[0].begin() + 16, pcm[0].end() - 16);
+  const double expected = 16000.0 / 32768.0 / 2.0;
+  EXPECT_NEAR(std::abs(tone_coefficient(middle, 1000.0, 16e3)), expected, 0.0005);
+  double residual = 0.0, power = 0.0, mismatch = 0.0;
+  for (size_t n = 16; n + 16 < pcm[0].size(); ++n) {
+    const double sine = expected * std::sin(2 * kPi * 1000.0 * double(n) / 16e3);
+    residual += (pcm[0][n] - sine) * (pcm[0][n] - sine);
+    power += sine * sine;
+    mismatch = std::max(mismatch, std::fabs(pcm[0][n] - pcm[1][n]));
+  }
+  EXPECT_GT(10.0 * std::log10(power / residual), 60.0);  // in time, no pitch change
+  EXPECT_LE(mismatch, 1.0 / 32768.0);
+}
+
+// The same arguments give the same file, whatever the order of the options
+// around the sources; another seed changes the noise.
+TEST_F(PdmScene, Reproducible) {
+  const std::string sources = " --noise 30:-30 --diffuse-noise -40:8 --tone 500@120";
+  const std::string out = " --clock 768 --out ";
+  ASSERT_EQ(run_tool("--duration 0.2 --seed 11" + out + path("a.pdm") + sources).exit_code, 0);
+  ASSERT_EQ(run_tool("--duration 0.2 --seed 11" + out + path("b.pdm") + sources).exit_code, 0);
+  ASSERT_EQ(run_tool(out + path("c.pdm") + sources + " --seed 11 --duration 0.2").exit_code, 0);
+  ASSERT_EQ(run_tool("--duration 0.2 --seed 12" + out + path("d.pdm") + sources).exit_code, 0);
+  const std::vector<uint8_t> a = read_bytes(path("a.pdm"));
+  ASSERT_EQ(a.size(), 200u * 96u * 2u);
+  EXPECT_TRUE(a == read_bytes(path("b.pdm")));
+  EXPECT_TRUE(a == read_bytes(path("c.pdm")));
+  EXPECT_FALSE(a == read_bytes(path("d.pdm")));
+}
