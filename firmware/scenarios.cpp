@@ -154,6 +154,8 @@ bool run_fft(RunObserver& observer)
 
 } // namespace
 
+// The 1024 kHz runs take both microphones interleaved in one buffer (stride 2)
+// unless named "separate"; the 2048 kHz runs take one buffer per microphone.
 // Scene lengths: long enough for the automatic gain estimate (500 ms), the
 // adaptive filters and the denoiser to settle, short enough for emulation.
 const Scenario kScenarios[] = {
@@ -167,6 +169,8 @@ const Scenario kScenarios[] = {
      VELDRA_SECOND_OUTPUT_REAR, 1.0f, true, 0, false, false, 2, 60.0},
     {"veldra_pdm1024_type3", Library::Veldra, 1200, VELDRA_FORMAT_PDM, 1024, 3, 150,
      VELDRA_SECOND_OUTPUT_REAR, 0.0f, true, 0, false, false, 2, 60.0},
+    {"veldra_pdm1024_separate_type0", Library::Veldra, 400, VELDRA_FORMAT_PDM, 1024, 0, 150,
+     VELDRA_SECOND_OUTPUT_NONE, 1.0f, false, 0, false, true, 0, 0.0},
     {"veldra_pdm2048_type0", Library::Veldra, 600, VELDRA_FORMAT_PDM, 2048, 0, 209,
      VELDRA_SECOND_OUTPUT_NONE, 1.0f, false, 0, false, true, 0, 0.0},
     {"veldra_pdm2048_type3", Library::Veldra, 1000, VELDRA_FORMAT_PDM, 2048, 3, 209,
