@@ -198,6 +198,44 @@ TEST_F(PdmScene, ToneLevelAndDelayBetweenMicrophones) {
   }
 }
 
+// Noise sources reach their RMS level in dB full scale. Noise flat up to
+// 7.2 kHz, delayed by t between the microphones, correlates between them as
+// sin(x) / x with x = 2 pi 7200 t; the diffuse field's directions average
+// that (to about 0.8 at 15 mm); the microphones' self-noise is independent.
+TEST_F(PdmScene, NoiseLevelsAndCorrelation) {
+  const double x = 2.0 * kPi * 7200.0 * 0.015 * std::cos(60.0 * kPi / 180.0) / 343.0;
+  const double point = std::sin(x) / x;
+  struct Case {
+    std::string sources;
+    double rms_db, min_correlation, max_correlation;
+  };
+  const std::vector<Case> cases = {
+      {"--noise 90:-30", -30.0, 0.999, 1.0},
+      {"--noise 60:-30", -30.0, point - 0.02, point + 0.02},
+      {"--diffuse-noise -30:12", -30.0, 0.7, 0.9},
+      {"--tone 1000@0:-200 --mic-noise -40", -40.0, -0.05, 0.05},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.sources);
+    const Outcome outcome = run_tool("--clock 256 --spacing 15 --duration 1 --out " +
+                                     path("out.pdm") + " --pcm-out " + path("out.wav") + " " +
+                                     c.sources);
+    ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
+    std::vector<double> pcm[2];
+    ASSERT_TRUE(read_stereo(path("out.wav"), pcm));
+    double power[2] = {0.0, 0.0}, cross = 0.0;
+    for (size_t n = 0; n < pcm[0].size(); ++n) {
+      for (int m = 0; m < 2; ++m) power[m] += pcm[m][n] * pcm[m][n];
+      cross += pcm[0][n] * pcm[1][n];
+    }
+    for (int m = 0; m < 2; ++m)
+      EXPECT_NEAR(10.0 * std::log10(power[m] / double(pcm[m].size())), c.rms_db, 0.3);
+    const double correlation = cross / std::sqrt(power[0] * power[1]);
+    EXPECT_GE(correlation, c.min_correlation);
+    EXPECT_LE(correlation, c.max_correlation);
+  }
+}
+
 // A 48 kHz stereo sound file is mixed to mono and brought to 16 kHz: from
 // the side (equal delays) both microphones carry the mixed sine at its level.
 TEST_F(PdmScene, SoundFileSourceIsMixedAndResampled) {
