@@ -1,73 +1,16 @@
 // ostrel-run end to end: WAV files in, the aligned output file and the
 // report out, and clear failures for bad input.
-#include <gtest/gtest.h>
-#include <sndfile.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
 #include <random>
-#include <string>
-#include <vector>
 
-namespace fs = std::filesystem;
+#include "tool_test_support.h"
+
+using namespace tool_test;
 
 namespace {
 
-struct Outcome {
-  int exit_code;
-  std::string output;  // stdout and stderr
-};
-
-Outcome run_tool(const std::string &arguments) {
-  const std::string command = std::string(TOOL_PATH) + " " + arguments + " 2>&1";
-  FILE *pipe = popen(command.c_str(), "r");
-  Outcome outcome{-1, {}};
-  if (pipe == nullptr) return outcome;
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, got);
-  const int status = pclose(pipe);
-  outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
-}
-
-void write_wav(const fs::path &path, const std::vector<int16_t> &samples, int rate = 16000,
-               int channels = 1, int subtype = SF_FORMAT_PCM_16) {
-  SF_INFO info{};
-  info.samplerate = rate;
-  info.channels = channels;
-  info.format = SF_FORMAT_WAV | subtype;
-  SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-  sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-  sf_close(file);
-}
-
-std::vector<int16_t> read_wav(const fs::path &path, SF_INFO &info) {
-  info = SF_INFO{};
-  SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
-  if (file == nullptr) return {};
-  std::vector<int16_t> samples(static_cast<size_t>(info.frames * info.channels));
-  sf_read_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-  sf_close(file);
-  return samples;
-}
-
-class OstrelRun : public testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("ostrel_run_test_" + std::to_string(getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string path(const char *name) const { return (dir_ / name).string(); }
-
-  fs::path dir_;
-};
+using OstrelRun = ToolTest;
 
 // Far-end noise through a decaying echo path; the microphone hears only that.
 void echo_scene(size_t samples, std::vector<int16_t> &mic, std::vector<int16_t> &ref) {
@@ -172,12 +115,7 @@ TEST_F(OstrelRun, BadInputFailsClearly) {
   write_wav(path("float.wav"), samples, 16000, 1, SF_FORMAT_FLOAT);
   const std::string good = " --ref " + path("good.wav") + " --out " + path("out.wav");
 
-  struct Case {
-    std::string arguments;
-    int exit_code;
-    std::string message;
-  };
-  const std::vector<Case> cases = {
+  expect_failures({
       {"--mic " + path("missing.wav") + good, 1, "missing.wav: cannot open"},
       {"--mic " + path("rate.wav") + good, 1, "expected a 16000 Hz mono 16-bit PCM WAV"},
       {"--mic " + path("stereo.wav") + good, 1, "2 channels"},
@@ -191,12 +129,6 @@ TEST_F(OstrelRun, BadInputFailsClearly) {
       {"--mic " + path("good.wav") + good + " --noise-db 5", 2, "--noise-db: '5' is not"},
       {"--mic " + path("good.wav") + good + " --echo-db", 2, "--echo-db needs a value"},
       {"--mic " + path("good.wav") + good + " --loud", 2, "unknown argument '--loud'"},
-  };
-  for (const Case &c : cases) {
-    const Outcome outcome = run_tool(c.arguments);
-    EXPECT_EQ(outcome.exit_code, c.exit_code) << c.arguments << "\n" << outcome.output;
-    EXPECT_NE(outcome.output.find(c.message), std::string::npos) << c.arguments << "\n"
-                                                                  << outcome.output;
-  }
+  });
   EXPECT_FALSE(fs::exists(path("out.wav")));
 }

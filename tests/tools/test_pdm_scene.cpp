@@ -1,43 +1,18 @@
 // pdm-scene end to end: options, the PDM file's size and layout, the level
 // and inter-microphone delay of a tone read straight from the bits, the
 // ideal PCM file, sound-file sources and reproducibility.
-#include <gtest/gtest.h>
-#include <sndfile.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <complex>
-#include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
-#include <vector>
 
-namespace fs = std::filesystem;
+#include "tool_test_support.h"
+
+using namespace tool_test;
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-struct Outcome {
-  int exit_code;
-  std::string output;  // stdout and stderr
-};
-
-Outcome run_tool(const std::string &arguments) {
-  const std::string command = std::string(TOOL_PATH) + " " + arguments + " 2>&1";
-  FILE *pipe = popen(command.c_str(), "r");
-  Outcome outcome{-1, {}};
-  if (pipe == nullptr) return outcome;
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, got);
-  const int status = pclose(pipe);
-  outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
-}
 
 std::vector<uint8_t> read_bytes(const fs::path &path) {
   std::ifstream in(path, std::ios::binary);
@@ -62,34 +37,7 @@ std::complex<double> tone_coefficient(const std::vector<double> &x, double freq,
   return 2.0 * sum / double(x.size());
 }
 
-// Both channels of a 16 kHz 16-bit stereo WAV, full scale 1.
-bool read_stereo(const fs::path &path, std::vector<double> channel[2]) {
-  SF_INFO info{};
-  SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
-  if (file == nullptr) return false;
-  std::vector<int16_t> frames(static_cast<size_t>(info.frames * info.channels));
-  sf_read_short(file, frames.data(), static_cast<sf_count_t>(frames.size()));
-  sf_close(file);
-  EXPECT_EQ(info.samplerate, 16000);
-  EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);
-  if (info.channels != 2) return false;
-  for (int c = 0; c < 2; ++c) channel[c].clear();
-  for (size_t n = 0; n < frames.size() / 2; ++n)
-    for (int c = 0; c < 2; ++c) channel[c].push_back(frames[2 * n + c] / 32768.0);
-  return true;
-}
-
-class PdmScene : public testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("pdm_scene_test_" + std::to_string(getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string path(const char *name) const { return (dir_ / name).string(); }
-
-  fs::path dir_;
-};
+using PdmScene = ToolTest;
 
 }  // namespace
 
@@ -100,41 +48,31 @@ TEST_F(PdmScene, HelpAndBadOptions) {
 
   const std::string base = "--clock 1024 --out " + path("out.pdm");
   const std::string tone = " --tone 1000@0";
-  struct Case {
-    std::string arguments;
-    std::string message;
-  };
-  const std::vector<Case> cases = {
-      {"--out " + path("out.pdm") + tone, "--clock is required"},
-      {"--clock 1024" + tone, "--out is required"},
-      {base, "no source given"},
-      {base + " --loud 3" + tone, "unknown option --loud"},
-      {base + tone + " --seed", "option --seed needs a value"},
-      {"--clock 1000 --out " + path("out.pdm") + tone, "1000 kHz is not one of 256, 384"},
-      {"--clock 16 --out " + path("out.pdm") + tone, "16 kHz is not one of"},
-      {base + " --tone 1000", "--tone: expected FREQ@ANGLE[:DB], got 1000"},
-      {base + " --tone 1000@front", "--tone: expected FREQ@ANGLE[:DB]"},
-      {base + " --tone 1000@0:loud", "--tone: expected FREQ@ANGLE[:DB]"},
-      {base + " --tone 8000@0", "frequency must lie between 0 and 8000 Hz"},
-      {base + " --tone 0@0", "frequency must lie between 0 and 8000 Hz"},
-      {base + " --noise x", "--noise: expected ANGLE[:DB]"},
-      {base + " --speech @0", "--speech: expected FILE@ANGLE[:DB]"},
-      {base + " --speech " + path("missing.wav") + "@0", "cannot read"},
-      {base + " --diffuse-noise -30:0", "N from 1 to 1000"},
-      {base + " --duration 0" + tone, "--duration: expected seconds"},
-      {base + " --duration 3601" + tone, "--duration: expected seconds"},
-      {base + " --spacing 0" + tone, "--spacing: expected millimetres"},
-      {base + " --seed 1.5" + tone, "--seed: expected a whole number"},
-      {base + " --seed -1" + tone, "--seed: expected a whole number"},
-      {base + " --mic-noise 3" + tone, "--mic-noise: expected a level"},
-      {"--clock 1024 --out " + path("no/such/dir/out.pdm") + tone, "cannot create"},
-  };
-  for (const Case &c : cases) {
-    const Outcome outcome = run_tool(c.arguments);
-    EXPECT_EQ(outcome.exit_code, 2) << c.arguments << "\n" << outcome.output;
-    EXPECT_NE(outcome.output.find(c.message), std::string::npos) << c.arguments << "\n"
-                                                                  << outcome.output;
-  }
+  expect_failures({
+      {"--out " + path("out.pdm") + tone, 2, "--clock is required"},
+      {"--clock 1024" + tone, 2, "--out is required"},
+      {base, 2, "no source given"},
+      {base + " --loud 3" + tone, 2, "unknown option --loud"},
+      {base + tone + " --seed", 2, "option --seed needs a value"},
+      {"--clock 1000 --out " + path("out.pdm") + tone, 2, "1000 kHz is not one of 256, 384"},
+      {"--clock 16 --out " + path("out.pdm") + tone, 2, "16 kHz is not one of"},
+      {base + " --tone 1000", 2, "--tone: expected FREQ@ANGLE[:DB], got 1000"},
+      {base + " --tone 1000@front", 2, "--tone: expected FREQ@ANGLE[:DB]"},
+      {base + " --tone 1000@0:loud", 2, "--tone: expected FREQ@ANGLE[:DB]"},
+      {base + " --tone 8000@0", 2, "frequency must lie between 0 and 8000 Hz"},
+      {base + " --tone 0@0", 2, "frequency must lie between 0 and 8000 Hz"},
+      {base + " --noise x", 2, "--noise: expected ANGLE[:DB]"},
+      {base + " --speech @0", 2, "--speech: expected FILE@ANGLE[:DB]"},
+      {base + " --speech " + path("missing.wav") + "@0", 2, "cannot read"},
+      {base + " --diffuse-noise -30:0", 2, "N from 1 to 1000"},
+      {base + " --duration 0" + tone, 2, "--duration: expected seconds"},
+      {base + " --duration 3601" + tone, 2, "--duration: expected seconds"},
+      {base + " --spacing 0" + tone, 2, "--spacing: expected millimetres"},
+      {base + " --seed 1.5" + tone, 2, "--seed: expected a whole number"},
+      {base + " --seed -1" + tone, 2, "--seed: expected a whole number"},
+      {base + " --mic-noise 3" + tone, 2, "--mic-noise: expected a level"},
+      {"--clock 1024 --out " + path("no/such/dir/out.pdm") + tone, 2, "cannot create"},
+  });
   EXPECT_FALSE(fs::exists(path("out.pdm")));
 }
 
@@ -190,7 +128,7 @@ TEST_F(PdmScene, ToneLevelAndDelayBetweenMicrophones) {
     EXPECT_NEAR(std::arg(mic[0] / mic[1]), expected_phase, 0.001);
 
     std::vector<double> pcm[2];
-    ASSERT_TRUE(read_stereo(path("out.wav"), pcm));
+    ASSERT_TRUE(read_stereo(path("out.wav"), pcm, 32768.0));
     ASSERT_EQ(pcm[0].size(), 16000u);
     for (int m = 0; m < 2; ++m) mic[m] = tone_coefficient(pcm[m], freq, 16e3);
     EXPECT_NEAR(std::abs(mic[0]), 0.1, 0.0002);
@@ -222,7 +160,7 @@ TEST_F(PdmScene, NoiseLevelsAndCorrelation) {
                                      c.sources);
     ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
     std::vector<double> pcm[2];
-    ASSERT_TRUE(read_stereo(path("out.wav"), pcm));
+    ASSERT_TRUE(read_stereo(path("out.wav"), pcm, 32768.0));
     double power[2] = {0.0, 0.0}, cross = 0.0;
     for (size_t n = 0; n < pcm[0].size(); ++n) {
       for (int m = 0; m < 2; ++m) power[m] += pcm[m][n] * pcm[m][n];
@@ -245,21 +183,14 @@ TEST_F(PdmScene, SoundFileSourceIsMixedAndResampled) {
     frames[2 * n] = static_cast<int16_t>(std::lround(16000.0 * std::sin(2 * kPi * 1000.0 * n / rate)));
     frames[2 * n + 1] = 0;
   }
-  SF_INFO info{};
-  info.samplerate = rate;
-  info.channels = 2;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE *file = sf_open(path("voice.wav").c_str(), SFM_WRITE, &info);
-  ASSERT_NE(file, nullptr);
-  sf_writef_short(file, frames.data(), rate);
-  sf_close(file);
+  write_wav(path("voice.wav"), frames, rate, 2);
 
   const Outcome outcome = run_tool("--clock 1024 --duration 0.5 --out " + path("out.pdm") +
                                    " --pcm-out " + path("out.wav") + " --speech " +
                                    path("voice.wav") + "@90");
   ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
   std::vector<double> pcm[2];
-  ASSERT_TRUE(read_stereo(path("out.wav"), pcm));
+  ASSERT_TRUE(read_stereo(path("out.wav"), pcm, 32768.0));
   ASSERT_EQ(pcm[0].size(), 8000u);
   // Away from the edges of the interpolation: whole periods from 1 ms to 499 ms.
   const std::vector<double> middle(pcm[0].begin() + 16, pcm[0].end() - 16);

@@ -1,77 +1,15 @@
 // veldra-run end to end: clear failures for bad options and files, the
 // output's format and alignment, and directivity on simulated PDM scenes.
-#include <gtest/gtest.h>
-#include <sndfile.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <random>
-#include <string>
-#include <vector>
 
-namespace fs = std::filesystem;
+#include "tool_test_support.h"
+
+using namespace tool_test;
 
 namespace {
-
-struct Outcome {
-  int exit_code;
-  std::string output;  // stdout and stderr
-};
-
-Outcome run(const std::string &program, const std::string &arguments) {
-  const std::string command = program + " " + arguments + " 2>&1";
-  FILE *pipe = popen(command.c_str(), "r");
-  Outcome outcome{-1, {}};
-  if (pipe == nullptr) return outcome;
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, got);
-  const int status = pclose(pipe);
-  outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
-}
-
-Outcome run_tool(const std::string &arguments) { return run(TOOL_PATH, arguments); }
-
-void write_wav(const fs::path &path, const std::vector<int16_t> &samples, int rate, int channels,
-               int subtype = SF_FORMAT_PCM_16) {
-  SF_INFO info{};
-  info.samplerate = rate;
-  info.channels = channels;
-  info.format = SF_FORMAT_WAV | subtype;
-  SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-  sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-  sf_close(file);
-}
-
-// One channel of a stereo 16 kHz 16-bit WAV file; fails the test otherwise.
-struct Stereo {
-  std::vector<double> channel[2];
-};
-
-Stereo read_output(const fs::path &path) {
-  SF_INFO info{};
-  Stereo result;
-  SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
-  EXPECT_NE(file, nullptr) << path;
-  if (file == nullptr) return result;
-  EXPECT_EQ(info.samplerate, 16000);
-  EXPECT_EQ(info.channels, 2);
-  EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);
-  std::vector<int16_t> frames(static_cast<size_t>(info.frames * info.channels));
-  sf_read_short(file, frames.data(), static_cast<sf_count_t>(frames.size()));
-  sf_close(file);
-  if (info.channels != 2) return result;
-  for (size_t n = 0; n < frames.size() / 2; ++n)
-    for (int c = 0; c < 2; ++c) result.channel[c].push_back(frames[2 * n + c]);
-  return result;
-}
 
 // Mean power in dB over [from, end).
 double power_db(const std::vector<double> &x, size_t from) {
@@ -93,15 +31,8 @@ double correlation(const std::vector<double> &a, const std::vector<double> &b, l
   return ab / std::sqrt(aa * bb + 1e-30);
 }
 
-class VeldraRun : public testing::Test {
+class VeldraRun : public ToolTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("veldra_run_test_" + std::to_string(getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string path(const char *name) const { return (dir_ / name).string(); }
-
   // A scene from pdm-scene; false (with a skip) when the tool is not built.
   bool make_scene(const std::string &arguments, const char *name) {
 #ifdef PDM_SCENE_PATH
@@ -114,8 +45,6 @@ class VeldraRun : public testing::Test {
     return false;
 #endif
   }
-
-  fs::path dir_;
 };
 
 }  // namespace
@@ -132,12 +61,7 @@ TEST_F(VeldraRun, BadOptionsAndFilesFailClearly) {
   const std::string pcm = "--pcm " + path("good.wav") + out;
   const std::string pdm = "--pdm " + path("good.pdm") + out;
 
-  struct Case {
-    std::string arguments;
-    int exit_code;
-    std::string message;
-  };
-  const std::vector<Case> cases = {
+  expect_failures({
       // Options the tool itself refuses, with its usage.
       {"--pcm " + path("good.wav"), 2, "--out OUT.wav is required"},
       {pcm + " --loud 3", 2, "unknown option --loud"},
@@ -168,13 +92,7 @@ TEST_F(VeldraRun, BadOptionsAndFilesFailClearly) {
       {"--pcm " + path("rate.wav") + out, 1, "must be 16 kHz 16-bit stereo"},
       {"--pcm " + path("float.wav") + out, 1, "must be 16 kHz 16-bit stereo"},
       {"--pcm " + path("good.wav") + " --out " + path("no/such/dir/out.wav"), 1, "cannot create"},
-  };
-  for (const Case &c : cases) {
-    const Outcome outcome = run_tool(c.arguments);
-    EXPECT_EQ(outcome.exit_code, c.exit_code) << c.arguments << "\n" << outcome.output;
-    EXPECT_NE(outcome.output.find(c.message), std::string::npos) << c.arguments << "\n"
-                                                                  << outcome.output;
-  }
+  });
   EXPECT_FALSE(fs::exists(path("out.wav")));
 
   const Outcome help = run_tool("--help");
@@ -202,22 +120,24 @@ TEST_F(VeldraRun, PcmOutputIsAlignedWithTheFirstMicrophone) {
     const Outcome outcome = run_tool("--pcm " + path("in.wav") + mode + " --type 0" +
                                      " --second-output 1 --out " + path("out.wav"));
     ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
-    const Stereo out = read_output(path("out.wav"));
-    ASSERT_EQ(out.channel[0].size(), length);
+    std::vector<double> out[2];
+    ASSERT_TRUE(read_stereo(path("out.wav"), out));
+    ASSERT_EQ(out[0].size(), length);
     size_t mismatches = 0, first = length;
     for (size_t n = 0; n < length; ++n)
-      if (out.channel[1][n] != mic1[n] && mismatches++ == 0) first = n;
+      if (out[1][n] != mic1[n] && mismatches++ == 0) first = n;
     EXPECT_EQ(mismatches, 0u) << "first at sample " << first;
-    EXPECT_GT(correlation(out.channel[0], mic1, 0), 0.3);
+    EXPECT_GT(correlation(out[0], mic1, 0), 0.3);
     for (long lag : {1L, 2L, 16L, 256L, -256L})
-      EXPECT_LT(std::fabs(correlation(out.channel[0], mic1, lag)), 0.05) << lag;
-    EXPECT_GT(power_db(out.channel[0], length - 16), 40.0);  // the last frame is there
+      EXPECT_LT(std::fabs(correlation(out[0], mic1, lag)), 0.05) << lag;
+    EXPECT_GT(power_db(out[0], length - 16), 40.0);  // the last frame is there
   }
 
   // With --second-output 0 channel 1 stays silent.
   ASSERT_EQ(run_tool("--pcm " + path("in.wav") + " --out " + path("out.wav")).exit_code, 0);
-  const Stereo silent = read_output(path("out.wav"));
-  EXPECT_EQ(std::count(silent.channel[1].begin(), silent.channel[1].end(), 0.0), long(length));
+  std::vector<double> silent[2];
+  ASSERT_TRUE(read_stereo(path("out.wav"), silent));
+  EXPECT_EQ(std::count(silent[1].begin(), silent[1].end(), 0.0), long(length));
 }
 
 // A 1 kHz tone in front of a 15 mm array and the same tone behind it: the
@@ -236,11 +156,12 @@ TEST_F(VeldraRun, PdmSceneFrontBeamRejectsTheRear) {
       const Outcome outcome = run_tool("--pdm " + input + " --clock 1024 --distance 150 --type " +
                                        type + " --second-output 7 --out " + path("out.wav"));
       ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
-      const Stereo out = read_output(path("out.wav"));
-      ASSERT_EQ(out.channel[0].size(), 16000u);
+      std::vector<double> out[2];
+      ASSERT_TRUE(read_stereo(path("out.wav"), out));
+      ASSERT_EQ(out[0].size(), 16000u);
       // After the filters and (type 2) the adaptive stage have settled.
-      (side == 0 ? front : back)[0] = power_db(out.channel[0], 8000);
-      (side == 0 ? front : back)[1] = power_db(out.channel[1], 8000);
+      (side == 0 ? front : back)[0] = power_db(out[0], 8000);
+      (side == 0 ? front : back)[1] = power_db(out[1], 8000);
     }
     EXPECT_GT(front[0], 50.0);  // a -20 dB tone comes through at a useful level
     EXPECT_GT(front[0] - back[0], 20.0) << front[0] << " " << back[0];
@@ -257,15 +178,16 @@ TEST_F(VeldraRun, PdmSecondOutputLinesUpWithTheBeam) {
   const Outcome outcome = run_tool("--pdm " + path("noise.pdm") +
                                    " --clock 512 --second-output 1 --out " + path("out.wav"));
   ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
-  const Stereo out = read_output(path("out.wav"));
-  ASSERT_EQ(out.channel[0].size(), 8000u);
+  std::vector<double> out[2];
+    ASSERT_TRUE(read_stereo(path("out.wav"), out));
+  ASSERT_EQ(out[0].size(), 8000u);
   long best = 0;
   for (long lag = -300; lag <= 300; ++lag)
-    if (correlation(out.channel[0], out.channel[1], lag) >
-        correlation(out.channel[0], out.channel[1], best))
+    if (correlation(out[0], out[1], lag) >
+        correlation(out[0], out[1], best))
       best = lag;
   EXPECT_LE(std::labs(best), 2) << best;
-  EXPECT_GT(correlation(out.channel[0], out.channel[1], best), 0.5);
+  EXPECT_GT(correlation(out[0], out[1], best), 0.5);
 
   // 2.5 ms of bytes: three milliseconds out, with a warning.
   std::ifstream in(path("noise.pdm"), std::ios::binary);
@@ -278,5 +200,7 @@ TEST_F(VeldraRun, PdmSecondOutputLinesUpWithTheBeam) {
   EXPECT_NE(padded.output.find("last millisecond incomplete (64 of 128 bytes), padded"),
             std::string::npos)
       << padded.output;
-  EXPECT_EQ(read_output(path("short.wav")).channel[0].size(), 48u);
+  std::vector<double> short_out[2];
+  ASSERT_TRUE(read_stereo(path("short.wav"), short_out));
+  EXPECT_EQ(short_out[0].size(), 48u);
 }
