@@ -13,12 +13,8 @@ using veldra_test::sine_sample;
 
 namespace {
 
-Instance make_no_delay(uint8_t type, uint32_t second_output = 0, uint8_t out_channels = 2) {
-  return Instance(1, 16, type, second_output, out_channels, 1, 1, 0);
-}
-
 TEST(VeldraFirstStep, BlockTimingAndSilenceBeforeConfiguration) {
-  Instance inst = make_no_delay(0, 1);
+  Instance inst = Instance::no_delay(0, 1);
   ASSERT_EQ(inst.init(), 0u);
   NoDelayFrame in;
   for (int i = 0; i < 32; ++i) in.mic1[i] = in.mic2[i] = 1000;
@@ -49,9 +45,8 @@ TEST(VeldraFirstStep, BlockTimingAndSilenceBeforeConfiguration) {
 // The output plays the front beam (type 0) 256 samples after it was formed;
 // channel 1 carries microphone 1 of the same call.
 TEST(VeldraFirstStep, PlayOutDelayAndMicrophoneChannel) {
-  Instance inst = make_no_delay(0, 1);
-  ASSERT_EQ(inst.init(), 0u);
-  ASSERT_EQ(inst.configure(100, 0), 0u);
+  Instance inst = Instance::no_delay(0, 1);
+  ASSERT_EQ(inst.start(100, 0), 0u);
   std::vector<int16_t> front, channel0;
   long n = 0;
   for (int call = 0; call < 80; ++call) {
@@ -79,18 +74,16 @@ TEST(VeldraFirstStep, SecondOutputChannelContents) {
     in.mic2[i] = (int16_t)(-300 * i);
   }
   // 0: channel 1 untouched.
-  Instance none = make_no_delay(0, 0);
-  none.init();
-  none.configure(30, 0);
+  Instance none = Instance::no_delay(0, 0);
+  none.start(30, 0);
   int16_t out[32];
   for (int16_t &v : out) v = 0x2222;
   Veldra_FirstStep(in.mic1, in.mic2, out, &none.handle);
   for (int i = 0; i < 16; ++i) EXPECT_EQ(out[2 * i + 1], 0x2222);
 
   // 7 with type 0: the rear beam is formed and played on channel 1.
-  Instance rear = make_no_delay(0, 7);
-  rear.init();
-  rear.configure(30, 0);
+  Instance rear = Instance::no_delay(0, 7);
+  rear.start(30, 0);
   Veldra_FirstStep(in.mic1, in.mic2, out, &rear.handle);
   bool any = false;
   for (int i = 0; i < 16; ++i) {
@@ -100,9 +93,8 @@ TEST(VeldraFirstStep, SecondOutputChannelContents) {
   EXPECT_TRUE(any);
 
   // One output channel: channel 1 is never written past the 16 samples.
-  Instance mono = make_no_delay(0, 1, 1);
-  mono.init();
-  mono.configure(30, 0);
+  Instance mono = Instance::no_delay(0, 1, 1);
+  mono.start(30, 0);
   int16_t narrow[17];
   narrow[16] = 0x3333;
   Veldra_FirstStep(in.mic1, in.mic2, narrow, &mono.handle);
@@ -111,15 +103,14 @@ TEST(VeldraFirstStep, SecondOutputChannelContents) {
 
 TEST(VeldraFirstStep, RearPathOfPdmIsSetUpForTheSecondOutput) {
   Instance inst(0, 1024, 0, 7);
-  ASSERT_EQ(inst.init(), 0u);
-  ASSERT_EQ(inst.configure(150, 0), 0u);
+  ASSERT_EQ(inst.start(150, 0), 0u);
   const PdmFilterRecord *b = inst.region<PdmFilterRecord>(inst.ctrl()->filter_at[FILTER_B]);
   const PdmFilterRecord *c = inst.region<PdmFilterRecord>(inst.ctrl()->filter_at[FILTER_C]);
   EXPECT_TRUE(b->state.flags & PDM_FILTER_FLAG_CONFIGURED);
   EXPECT_TRUE(c->state.flags & PDM_FILTER_FLAG_CONFIGURED);
-  const DelayRecord *rear = inst.region<DelayRecord>(inst.ctrl()->delay_at[BEAM_REAR]);
+  const DelayRecord *rear = inst.delay(BEAM_REAR);
   EXPECT_EQ(rear->delay, 45);
-  const EqualiserRecord *eq = inst.region<EqualiserRecord>(inst.ctrl()->equaliser_at[BEAM_REAR]);
+  const EqualiserRecord *eq = inst.equaliser(BEAM_REAR);
   EXPECT_EQ(eq->pole, 230);
 }
 
@@ -140,11 +131,10 @@ TEST(VeldraFirstStep, DelaysAndPathsByDistanceAndClock) {
   };
   for (const Case &c : cases) {
     Instance inst(0, c.khz, 2);
-    ASSERT_EQ(inst.init(), 0u);
-    ASSERT_EQ(inst.configure(c.distance, 2), 0u);
+    ASSERT_EQ(inst.start(c.distance, 2), 0u);
     EXPECT_EQ(inst.ctrl()->path, c.path) << c.khz << " " << c.distance;
     for (int beam : {BEAM_FRONT, BEAM_REAR}) {
-      const DelayRecord *rec = inst.region<DelayRecord>(inst.ctrl()->delay_at[beam]);
+      const DelayRecord *rec = inst.delay(beam);
       EXPECT_EQ(rec->delay, c.delay) << c.khz << " " << c.distance << " beam " << beam;
       EXPECT_EQ(rec->op, c.op);
     }
@@ -162,11 +152,10 @@ TEST(VeldraFirstStep, EqualiserCoefficientsPerDistance) {
                       {155, 230, 268, 268.8f},  {156, 153, 307, 307.2f},  {212, 153, 307, 307.2f}};
   for (float gain : {1.0f, 1.5f}) {
     for (const Row &row : rows) {
-      Instance inst = make_no_delay(2);
-      inst.init();
-      inst.configure(row.distance, 2, gain);
-      const EqualiserRecord *f = inst.region<EqualiserRecord>(inst.ctrl()->equaliser_at[BEAM_FRONT]);
-      const EqualiserRecord *r = inst.region<EqualiserRecord>(inst.ctrl()->equaliser_at[BEAM_REAR]);
+      Instance inst = Instance::no_delay(2);
+      inst.start(row.distance, 2, gain);
+      const EqualiserRecord *f = inst.equaliser(BEAM_FRONT);
+      const EqualiserRecord *r = inst.equaliser(BEAM_REAR);
       const uint16_t scaled = (uint16_t)(gain * row.factor);
       EXPECT_EQ(f->pole, row.pole) << row.distance;
       EXPECT_EQ(f->k_direct, row.integer) << row.distance;
@@ -180,13 +169,11 @@ TEST(VeldraFirstStep, EqualiserCoefficientsPerDistance) {
 
 // Identical inputs cancel; an absurd gain saturates without overflowing.
 TEST(VeldraFirstStep, BeamArithmetic) {
-  Instance equal = make_no_delay(0);
-  equal.init();
-  equal.configure(32, 0, 1.0f);
-  Instance huge = make_no_delay(0);
-  huge.init();
-  huge.configure(200, 0, 1e30f);
-  EXPECT_EQ(huge.region<EqualiserRecord>(huge.ctrl()->equaliser_at[BEAM_FRONT])->k_delayed, 65535);
+  Instance equal = Instance::no_delay(0);
+  equal.start(32, 0, 1.0f);
+  Instance huge = Instance::no_delay(0);
+  huge.start(200, 0, 1e30f);
+  EXPECT_EQ(huge.equaliser(BEAM_FRONT)->k_delayed, 65535);
   long n = 0;
   for (int call = 0; call < 50; ++call) {
     NoDelayFrame in;
@@ -224,17 +211,16 @@ std::vector<float> run_gain_windows(double a1, double a2, int updates, Instance 
 }
 
 TEST(VeldraFirstStep, GainEstimateMovesTowardTheLevelRatio) {
-  Instance inst = make_no_delay(2);
-  inst.init();
-  inst.configure(30, 2, 0.0f);
+  Instance inst = Instance::no_delay(2);
+  inst.start(30, 2, 0.0f);
   const std::vector<float> got = run_gain_windows(200.0, 100.0, 6, inst);
   double expected = 1.0;
   for (float g : got) {
     expected = 0.2 * 2.0 + 0.8 * expected;
     EXPECT_NEAR(g, expected, 2e-3);
   }
-  const EqualiserRecord *f = inst.region<EqualiserRecord>(inst.ctrl()->equaliser_at[BEAM_FRONT]);
-  const EqualiserRecord *r = inst.region<EqualiserRecord>(inst.ctrl()->equaliser_at[BEAM_REAR]);
+  const EqualiserRecord *f = inst.equaliser(BEAM_FRONT);
+  const EqualiserRecord *r = inst.equaliser(BEAM_REAR);
   EXPECT_EQ(f->pole, 222);  // gain-update table: up to 40
   EXPECT_EQ(f->k_direct, 478);
   EXPECT_EQ(f->k_delayed, (uint16_t)(got.back() * 478.72f));
@@ -242,36 +228,22 @@ TEST(VeldraFirstStep, GainEstimateMovesTowardTheLevelRatio) {
 }
 
 TEST(VeldraFirstStep, GainEstimateSkipsSilentOrLoudWindows) {
-  Instance silent = make_no_delay(0);
-  silent.init();
-  silent.configure(30, 0, 0.0f);
+  Instance silent = Instance::no_delay(0);
+  silent.start(30, 0, 0.0f);
   for (float g : run_gain_windows(200.0, 0.0, 3, silent)) EXPECT_EQ(g, 1.0f);
-  EXPECT_EQ(silent.region<EqualiserRecord>(silent.ctrl()->equaliser_at[BEAM_FRONT])->k_delayed, 614);
+  EXPECT_EQ(silent.equaliser(BEAM_FRONT)->k_delayed, 614);
 
-  Instance loud = make_no_delay(0);
-  loud.init();
-  loud.configure(30, 0, 0.0f);
+  Instance loud = Instance::no_delay(0);
+  loud.start(30, 0, 0.0f);
   for (float g : run_gain_windows(300.0, 100.0, 2, loud)) EXPECT_EQ(g, 1.0f);
 }
 
-// Time-ordered bit streams of two microphones: a sigma-delta of two tones.
+// Two tones through a sigma-delta modulator at the given clock.
 std::vector<uint8_t> pdm_stream(size_t bytes, double hz, double khz) {
-  std::vector<uint8_t> out(bytes);
-  double i1 = 0, i2 = 0, fb = 0;
-  for (size_t b = 0; b < bytes; ++b) {
-    uint8_t v = 0;
-    for (int k = 0; k < 8; ++k) {
-      const double t = (double)(b * 8 + k) / (khz * 1000.0);
-      const double u = 0.4 * std::sin(2 * M_PI * hz * t) + 0.2 * std::sin(2 * M_PI * 3.1 * hz * t);
-      i1 += u - fb;
-      i2 += i1 - fb;
-      const int bit = i2 >= 0 ? 1 : 0;
-      fb = bit ? 1.0 : -1.0;
-      v = (uint8_t)((v << 1) | bit);
-    }
-    out[b] = v;
-  }
-  return out;
+  return veldra_test::sigma_delta(bytes, [&](double bit) {
+    const double t = bit / (khz * 1000.0);
+    return 0.4 * std::sin(2 * M_PI * hz * t) + 0.2 * std::sin(2 * M_PI * 3.1 * hz * t);
+  });
 }
 
 // The same streams delivered interleaved (stride 2) or as two stride-1

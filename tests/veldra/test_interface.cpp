@@ -88,21 +88,19 @@ TEST(VeldraInterface, FirstConfigurationAlwaysConfigures) {
 
 TEST(VeldraInterface, TypeRulesFollowTheInitType) {
   Instance one(0, 1024, 1);
-  ASSERT_EQ(one.init(), 0u);
-  ASSERT_EQ(one.configure(150, 1), 0u);
+  ASSERT_EQ(one.start(150, 1), 0u);
   EXPECT_EQ(one.configure(100, 2, -1.0f), VELDRA_ERR_TYPE | VELDRA_ERR_GAIN);
   EXPECT_EQ(one.config().algorithm_type, 1u);
   // The distance written by the refused call is applied by the next one.
   EXPECT_EQ(one.configure(100, 1), 0u);
-  EXPECT_EQ(one.region<DelayRecord>(one.ctrl()->delay_at[BEAM_FRONT])->delay, 30);
+  EXPECT_EQ(one.delay(BEAM_FRONT)->delay, 30);
   EXPECT_EQ(one.configure(100, 0), 0u);
   EXPECT_EQ(one.config().algorithm_type, 0u);
   EXPECT_EQ(one.configure(100, 3), VELDRA_ERR_TYPE);
 
   // Init type 3 allows every type, but not one above 3.
   Instance three(0, 1024, 3);
-  ASSERT_EQ(three.init(), 0u);
-  ASSERT_EQ(three.configure(150, 2), 0u);
+  ASSERT_EQ(three.start(150, 2), 0u);
   EXPECT_EQ(three.configure(150, 1), 0u);
   EXPECT_EQ(three.configure(150, 4), VELDRA_ERR_TYPE);
   EXPECT_EQ(three.configure(150, 0xFFFFFFFFu), VELDRA_ERR_TYPE);
@@ -151,8 +149,7 @@ TEST(VeldraInterface, StaysInsideTheBlock) {
   for (const Mode &m : modes) {
     for (uint8_t type = 0; type <= 3; ++type) {
       Instance inst(m.format, m.khz, type, 7, 2, 2, 2, m.delay);
-      inst.init();
-      inst.configure(m.distance, type, 0.0f, 20);
+      inst.start(m.distance, type, 0.0f, 20);
       int16_t out[32];
       const void *in1 = m.format ? (const void *)pcm.data() : pdm.data();
       const void *in2 = m.format ? (const void *)(pcm.data() + 1) : pdm.data() + 1;

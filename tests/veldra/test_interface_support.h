@@ -1,5 +1,5 @@
-// Shared by the interface and step tests: a working block with guard words
-// on both sides, and small signal helpers.
+// Shared by the library's tests: a working block with guard words on both
+// sides, access to its records, and small signal helpers.
 #ifndef VELDRA_TEST_INTERFACE_SUPPORT_H
 #define VELDRA_TEST_INTERFACE_SUPPORT_H
 
@@ -42,7 +42,18 @@ struct Instance {
     handle.internal_memory = storage.data() + kGuardWords;
   }
 
+  // PCM input without the delay line: the caller delivers both delays.
+  static Instance no_delay(uint8_t type, uint32_t second_output = 0, uint8_t out_channels = 2) {
+    return Instance(1, 16, type, second_output, out_channels, 1, 1, 0);
+  }
+
   uint32_t init() { return Veldra_Init(&handle); }
+
+  // Init, which must succeed, then the first configuration's result.
+  uint32_t start(uint16_t distance, uint32_t type, float gain = 1.0f, uint8_t volume = 0) {
+    EXPECT_EQ(init(), 0u);
+    return configure(distance, type, gain, volume);
+  }
 
   uint32_t configure(uint16_t distance, uint32_t type, float gain = 1.0f, uint8_t volume = 0) {
     VeldraConfig cfg{};
@@ -63,6 +74,10 @@ struct Instance {
 
   template <typename T>
   T *region(uint32_t offset) { return veldra_region<T>(ctrl(), offset); }
+  const DelayRecord *delay(int beam) { return region<DelayRecord>(ctrl()->delay_at[beam]); }
+  const EqualiserRecord *equaliser(int beam) {
+    return region<EqualiserRecord>(ctrl()->equaliser_at[beam]);
+  }
 
   bool guards_intact() const {
     const size_t words = storage.size();
@@ -80,6 +95,26 @@ struct NoDelayFrame {
 
 inline int16_t sine_sample(double amplitude, double hz, long n) {
   return (int16_t)std::lround(amplitude * std::sin(2.0 * M_PI * hz * (double)n / 16000.0));
+}
+
+// Time-ordered PDM bytes, earliest bit in the most significant place: a
+// second-order sigma-delta modulation of signal(bit index), |signal| < 1.
+template <typename Signal>
+std::vector<uint8_t> sigma_delta(size_t bytes, Signal signal) {
+  std::vector<uint8_t> out(bytes);
+  double i1 = 0.0, i2 = 0.0, fb = 0.0;
+  for (size_t b = 0; b < bytes; ++b) {
+    uint8_t v = 0;
+    for (int k = 0; k < 8; ++k) {
+      i1 += signal(double(b * 8 + k)) - fb;
+      i2 += i1 - fb;
+      const int bit = i2 >= 0.0 ? 1 : 0;
+      fb = bit ? 1.0 : -1.0;
+      v = uint8_t((v << 1) | bit);
+    }
+    out[b] = v;
+  }
+  return out;
 }
 
 }  // namespace veldra_test

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pdm_filter.h"
+#include "test_interface_support.h"
 
 namespace {
 
@@ -29,31 +30,20 @@ const PdmFilterKernel kGenericKernel[8] = {
     nullptr, D48_GENERIC, D64_GENERIC, D80_GENERIC, D128_GENERIC,
     D16_GENERIC, D24_GENERIC, D32_GENERIC};
 
-// Time-ordered PDM bytes: a second-order sigma-delta of a loud sine, or plain
-// random bits.
+// Time-ordered PDM bytes: a loud sine through a sigma-delta modulator, or
+// plain random bits.
 std::vector<uint8_t> makeStream(size_t bytes, bool random_bits, double amplitude)
 {
+  if (!random_bits)
+    return veldra_test::sigma_delta(
+        bytes, [&](double t) { return amplitude * std::sin(2.0 * M_PI * t / 1500.0); });
   std::vector<uint8_t> out(bytes);
   uint32_t seed = 12345u;
-  double i1 = 0.0, i2 = 0.0, fb = 0.0;
-  for (size_t b = 0; b < bytes; ++b) {
-    uint8_t v = 0;
+  for (uint8_t &v : out) {
     for (int k = 0; k < 8; ++k) {
-      int bit;
-      if (random_bits) {
-        seed = seed * 1664525u + 1013904223u;
-        bit = (seed >> 31) & 1;
-      } else {
-        const double t = double(b * 8 + k);
-        const double u = amplitude * std::sin(2.0 * M_PI * t / 1500.0);
-        i1 += u - fb;
-        i2 += i1 - fb;
-        bit = i2 >= 0.0 ? 1 : 0;
-        fb = bit ? 1.0 : -1.0;
-      }
-      v = uint8_t((v << 1) | bit);
+      seed = seed * 1664525u + 1013904223u;
+      v = uint8_t((v << 1) | ((seed >> 31) & 1));
     }
-    out[b] = v;
   }
   return out;
 }
@@ -138,9 +128,6 @@ TEST(PdmFilter, LaneTableMatchesItsDefinition)
     }
     EXPECT_EQ(T_0_1_2[v] >> 30, 0u);
   }
-  EXPECT_EQ(T_0_1_2[1], (36u << 10) | (28u << 20));
-  EXPECT_EQ(T_0_1_2[128], 28u | (36u << 10));
-  EXPECT_EQ(T_0_1_2[255], 84u | (344u << 10) | (84u << 20));
 }
 
 // Every factor, stride and byte swap, in calls of 16 samples (and an odd

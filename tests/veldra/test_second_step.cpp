@@ -12,8 +12,6 @@ using veldra_test::sine_sample;
 
 namespace {
 
-Instance make_no_delay(uint8_t type) { return Instance(1, 16, type, 0, 2, 1, 1, 0); }
-
 struct Noise {
   uint32_t seed;
   int16_t next(int amplitude) {
@@ -48,9 +46,8 @@ double energy(const std::vector<int16_t> &v, size_t from, size_t to) {
 }
 
 TEST(VeldraSecondStep, NoBlockReadyChangesNothing) {
-  Instance inst = make_no_delay(0);
-  inst.init();
-  inst.configure(30, 0);
+  Instance inst = Instance::no_delay(0);
+  inst.start(30, 0);
   int16_t *ring = inst.region<int16_t>(inst.ctrl()->out_ring_at);
   for (int i = 0; i < 256; ++i) ring[i] = (int16_t)(i * 3 - 100);
   EXPECT_EQ(Veldra_SecondStep(&inst.handle), VELDRA_ERR_NOT_READY);
@@ -68,9 +65,8 @@ TEST(VeldraSecondStep, NoBlockReadyChangesNothing) {
 // of the output ring; switching the denoiser off (Init type 1) does the same.
 TEST(VeldraSecondStep, CardioidCopiesTheFrontBeam) {
   for (uint32_t first_type : {0u, 1u}) {
-    Instance inst = make_no_delay((uint8_t)first_type);
-    inst.init();
-    ASSERT_EQ(inst.configure(30, first_type), 0u);
+    Instance inst = Instance::no_delay((uint8_t)first_type);
+    ASSERT_EQ(inst.start(30, first_type), 0u);
     long n = 0;
     auto fill = [&n](int, NoDelayFrame &in) {
       for (int i = 0; i < 16; ++i, ++n) in.mic1[i] = sine_sample(5000, 900, n);
@@ -89,9 +85,8 @@ TEST(VeldraSecondStep, CardioidCopiesTheFrontBeam) {
 // With a silent rear beam the adaptive stage has nothing to remove: the
 // output is the front beam through pre- and de-emphasis.
 TEST(VeldraSecondStep, AdaptiveWithSilentRearPassesTheFrontBeam) {
-  Instance inst = make_no_delay(2);
-  inst.init();
-  ASSERT_EQ(inst.configure(30, 2), 0u);
+  Instance inst = Instance::no_delay(2);
+  ASSERT_EQ(inst.start(30, 2), 0u);
   Noise noise{7};
   long n = 0;
   std::vector<int16_t> front, out0;
@@ -106,9 +101,8 @@ TEST(VeldraSecondStep, AdaptiveWithSilentRearPassesTheFrontBeam) {
 // the adaptive stage; the denoiser lowers stationary noise on its own.
 TEST(VeldraSecondStep, StagesReduceNoise) {
   for (uint8_t type : {1, 2, 3}) {
-    Instance inst = make_no_delay(type);
-    inst.init();
-    ASSERT_EQ(inst.configure(30, type), 0u);
+    Instance inst = Instance::no_delay(type);
+    ASSERT_EQ(inst.start(30, type), 0u);
     Noise noise{11};
     std::vector<int16_t> front, out0;
     const int calls = 4000;
