@@ -189,6 +189,24 @@ inline void clickOpen(FInit& w, int port)
     child<QPushButton>(w, "pb_OpenCloseCOM")->click();
 }
 
+// Opens the board's port through the connection panel; true when the window
+// reports the port opened.
+inline bool connectTo(FInit& w, const EmulatedBoard& board)
+{
+    if (!board.isReady())
+        return false;
+    clickOpen(w, board.portNumber());
+    return logLines(w).contains(QStringLiteral("COM%1 opened").arg(board.portNumber()));
+}
+
+// A user click on a checkable group box: the tick changes, then clicked().
+inline void clickGroup(FInit& w, const char* name)
+{
+    QGroupBox* box = child<QGroupBox>(w, name);
+    box->setChecked(!box->isChecked());
+    QMetaObject::invokeMethod(box, "clicked", Q_ARG(bool, box->isChecked()));
+}
+
 // Which of the 90 ring dots are red.
 inline QList<int> litDots(const FInit& w)
 {

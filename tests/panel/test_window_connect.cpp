@@ -7,13 +7,6 @@
 namespace
 {
 
-// A user click on a checkable group box: the tick changes, then clicked().
-void clickGroup(FInit& w, const char* name)
-{
-    QGroupBox* box = child<QGroupBox>(w, name);
-    box->setChecked(!box->isChecked());
-    QMetaObject::invokeMethod(box, "clicked", Q_ARG(bool, box->isChecked()));
-}
 
 FeatureParameterBlock boardState(FInit& w)
 {
@@ -109,8 +102,7 @@ void WindowConnectTest::connectFillsPanelsFromTheBoardAndCloseResets()
     QCOMPARE(logLines(w).size(), lines);
 
     // Reconnecting works and sets the panels up again.
-    clickOpen(w, port);
-    QVERIFY(logHas(w, QStringLiteral("COM%1 opened").arg(port)));
+    QVERIFY(connectTo(w, board));
     QVERIFY(child<QWidget>(w, "gB_DEMO_Beam")->isVisibleTo(&w));
 }
 
@@ -118,12 +110,9 @@ void WindowConnectTest::featureSwitchesExcludeEachOtherOnTheBoard()
 {
     ScratchWorkingDirectory cwd;
     EmulatedBoard board(uniquePortNumber(2), {"--enabled", "09"});
-    const int port = board.portNumber();
-    QVERIFY(board.isReady());
     FInit w;
     w.show();
-    clickOpen(w, port);
-    QVERIFY(logHas(w, QStringLiteral("COM%1 opened").arg(port)));
+    QVERIFY(connectTo(w, board));
 
     // Streaming on: the output source goes out before the general section,
     // beamforming is off on the board, the pair list's mask is used.
@@ -195,12 +184,9 @@ void WindowConnectTest::muteGestureAndDirectionReachTheBoard()
 {
     ScratchWorkingDirectory cwd;
     EmulatedBoard board(uniquePortNumber(3), {"--enabled", "01"});
-    const int port = board.portNumber();
-    QVERIFY(board.isReady());
     FInit w;
     w.show();
-    clickOpen(w, port);
-    QVERIFY(logHas(w, QStringLiteral("COM%1 opened").arg(port)));
+    QVERIFY(connectTo(w, board));
     QCheckBox* mute = child<QCheckBox>(w, "cB_Mute");
     QSlider* output = child<QSlider>(w, "hS_Output");
 
@@ -274,12 +260,9 @@ void WindowConnectTest::kestrelBoardCannotBeamformAndLocaliseTogether()
     ScratchWorkingDirectory cwd;
     EmulatedBoard board(uniquePortNumber(4),
                         {"--name", "PlinthSystem Kestrel9 u4", "--enabled", "01"});
-    const int port = board.portNumber();
-    QVERIFY(board.isReady());
     FInit w;
     w.show();
-    clickOpen(w, port);
-    QVERIFY(logHas(w, QStringLiteral("COM%1 opened").arg(port)));
+    QVERIFY(connectTo(w, board));
 
     clickGroup(w, "gB_DEMO_Source");
     QCOMPARE(boardState(w).general.enabledFeatures & 0x03, 0x02);
@@ -307,9 +290,8 @@ void WindowConnectTest::failedOpenSilentBoardAndStalledBoardOnlyLog()
     // A board that answers too late: the ping fails, the port stays open.
     {
         EmulatedBoard slow(uniquePortNumber(6), {"--reply-delay", "2300"});
-        const int port = slow.portNumber();
         QVERIFY(slow.isReady());
-        clickOpen(w, port);
+        clickOpen(w, slow.portNumber());
         QVERIFY(logHas(w, "Ping error. Please check COM Port number."));
         QCOMPARE(child<QPushButton>(w, "pb_OpenCloseCOM")->text(),
                  QStringLiteral("Close COM Port"));
@@ -322,10 +304,7 @@ void WindowConnectTest::failedOpenSilentBoardAndStalledBoardOnlyLog()
     // A board that stalls while connected: failures are logged, the
     // window's block and panels stay as they were.
     EmulatedBoard board(uniquePortNumber(7), {"--enabled", "09"});
-    const int port = board.portNumber();
-    QVERIFY(board.isReady());
-    clickOpen(w, port);
-    QVERIFY(logHas(w, QStringLiteral("COM%1 opened").arg(port)));
+    QVERIFY(connectTo(w, board));
     const FeatureParameterBlock before = FInitProbe::block(w);
     board.pause();
     child<QSlider>(w, "hS_Output")->setValue(20);

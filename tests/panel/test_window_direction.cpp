@@ -7,12 +7,6 @@
 namespace
 {
 
-void clickGroup(FInit& w, const char* name)
-{
-    QGroupBox* box = child<QGroupBox>(w, name);
-    box->setChecked(!box->isChecked());
-    QMetaObject::invokeMethod(box, "clicked", Q_ARG(bool, box->isChecked()));
-}
 
 QList<int> visibleMarkers(const FInit& w)
 {
@@ -74,10 +68,7 @@ void WindowDirectionTest::layoutAndMicrophoneMarkersFollowTheBoardName()
     int offset = 10;
     for (const Case& c : cases) {
         EmulatedBoard board(uniquePortNumber(offset++), {"--name", c.name, "--enabled", "01"});
-        const int port = board.portNumber();
-        QVERIFY(board.isReady());
-        clickOpen(w, port);
-        QVERIFY(logLines(w).contains(QStringLiteral("COM%1 opened").arg(port)));
+        QVERIFY(connectTo(w, board));
         QCOMPARE(FInitProbe::boardName(w), QString::fromLatin1(c.name));
         QCOMPARE(int(FInitProbe::layout(w).centreX), c.centreX);
         QCOMPARE(int(FInitProbe::layout(w).centreY), c.centreY);
@@ -108,12 +99,9 @@ void WindowDirectionTest::unknownBoardLeavesTheViewEmpty()
 {
     ScratchWorkingDirectory cwd;
     EmulatedBoard board(uniquePortNumber(20), {"--name", "Plain board", "--enabled", "03"});
-    const int port = board.portNumber();
-    QVERIFY(board.isReady());
     FInit w;
     w.show();
-    clickOpen(w, port);
-    QVERIFY(logLines(w).contains(QStringLiteral("COM%1 opened").arg(port)));
+    QVERIFY(connectTo(w, board));
     QCOMPARE(child<QGraphicsView>(w, "gW_mainImageGraphicView")->scene(), nullptr);
     // The panels still work; the display merely stays empty.
     child<QComboBox>(w, "cB_BeamDir")->setCurrentIndex(5);
@@ -127,12 +115,9 @@ void WindowDirectionTest::nameFillingTheWholeBufferIsReadWithoutOverrun()
     const QString name =
         QStringLiteral("Marrowin") + QString(92, QLatin1Char('x')); // 100 bytes, no NUL
     EmulatedBoard board(uniquePortNumber(22), {"--name", name, "--enabled", "01"});
-    const int port = board.portNumber();
-    QVERIFY(board.isReady());
     FInit w;
     w.show();
-    clickOpen(w, port);
-    QVERIFY(logLines(w).contains(QStringLiteral("COM%1 opened").arg(port)));
+    QVERIFY(connectTo(w, board));
     QCOMPARE(FInitProbe::boardName(w), name);
     QCOMPARE(int(FInitProbe::layout(w).centreY), 243);
 }
@@ -141,18 +126,16 @@ void WindowDirectionTest::invalidBeamDirectionIsNeitherShownNorSentBack()
 {
     ScratchWorkingDirectory cwd;
     EmulatedBoard board(uniquePortNumber(23), {"--name", "Zodurev", "--enabled", "01"});
-    const int port = board.portNumber();
-    QVERIFY(board.isReady());
     FInit w;
     w.show();
-    clickOpen(w, port);
+    QVERIFY(connectTo(w, board));
     FeatureParameterBlock state = FInitProbe::block(w);
     state.beam.beamDirection = 0;
     QCOMPARE(FInitProbe::writeBoard(w, PARAM_BEAM, state), 0);
 
     // Reconnecting reads direction 0: no label or wedge for it.
     child<QPushButton>(w, "pb_OpenCloseCOM")->click();
-    clickOpen(w, port);
+    clickOpen(w, board.portNumber());
     QVERIFY(child<QGroupBox>(w, "gB_DEMO_Beam")->isChecked());
     QCOMPARE(child<QComboBox>(w, "cB_BeamDir")->currentIndex(), -1);
     QVERIFY(!FInitProbe::wedge(w).isVisible());
@@ -170,12 +153,9 @@ void WindowDirectionTest::ringLightsTowardsTheSourceAndFades()
 {
     ScratchWorkingDirectory cwd;
     EmulatedBoard board(uniquePortNumber(21), {"--name", "Halvane Zodurev", "--enabled", "1B"});
-    const int port = board.portNumber();
-    QVERIFY(board.isReady());
     FInit w;
     w.show();
-    clickOpen(w, port);
-    QVERIFY(logLines(w).contains(QStringLiteral("COM%1 opened").arg(port)));
+    QVERIFY(connectTo(w, board));
 
     // Fixed angles, including ones that leave the ring's range.
     const struct {
