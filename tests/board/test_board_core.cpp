@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <set>
 
 #include <QDir>
@@ -16,16 +15,9 @@
 
 namespace {
 
-LinkMessage Request(const Bytes& content) {
-    LinkMessage message;
-    message.length = static_cast<uint32_t>(content.size());
-    if (!content.empty()) std::memcpy(message.data, content.data(), content.size());
-    return message;
-}
-
 Bytes Answered(DemoBoard& board, const Bytes& request) {
     LinkMessage answer;
-    if (!board.Answer(Request(request), answer)) return {};
+    if (!board.Answer(MessageOf(request), answer)) return {};
     return Bytes(answer.data, answer.data + answer.length);
 }
 

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int BAUD = 921200;
-
 struct Session {
     explicit Session(int port, std::vector<std::string> extra = {})
         : board(Arguments(port, std::move(extra))) {
@@ -41,7 +39,7 @@ bool LinkExists(int port) {
 TEST(BoardSession, ConnectionSequenceAndSectionLengths) {
     Session s(9201);
     EXPECT_EQ(s.board.ReadyLine().rfind("COM9201 /dev/pts/", 0), 0u) << s.board.ReadyLine();
-    ASSERT_EQ(s.link.Open(BAUD), 0);
+    ASSERT_EQ(s.link.Open(TEST_BAUD), 0);
     ASSERT_EQ(s.link.Ping(BOARD_ADDRESS), 0);
     char name[BOARD_NAME_CAPACITY];
     const int nameLength = s.link.ReadBoardName(BOARD_ADDRESS, sizeof name, name);
@@ -74,7 +72,7 @@ TEST(BoardSession, ConnectionSequenceAndSectionLengths) {
 
 TEST(BoardSession, EverySectionWrittenBackAndReadAgain) {
     Session s(9202);
-    ASSERT_EQ(s.link.Open(BAUD), 0);
+    ASSERT_EQ(s.link.Open(TEST_BAUD), 0);
     FeatureParameterBlock block{};
     ASSERT_EQ(s.link.GetParameters(BOARD_ADDRESS, PARAM_ALL, block), 147);
     const FeatureParameterBlock original = block;
@@ -137,7 +135,7 @@ TEST(BoardSession, IgnoresFramesNotForIt) {
     Session s(9203);
     SerialComm comm;
     comm.SetPortNumber(9203);
-    ASSERT_TRUE(comm.Open(BAUD));
+    ASSERT_TRUE(comm.Open(TEST_BAUD));
     // Another destination, and a bad checksum: no answer.
     EXPECT_EQ(comm.SendCommand(51, CMD_PING, 0, nullptr), 1);
     EXPECT_EQ(comm.WaitAnswer(51, CMD_PING, 150, 0, nullptr), -1);
@@ -156,7 +154,7 @@ TEST(BoardSession, IgnoresFramesNotForIt) {
 
 TEST(BoardSession, DelayedAnswerTimesOutAndServesTheNextRequest) {
     Session s(9204, {"--reply-delay", "2300"});
-    ASSERT_EQ(s.link.Open(BAUD), 0);
+    ASSERT_EQ(s.link.Open(TEST_BAUD), 0);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(s.link.Ping(BOARD_ADDRESS), -1);
     EXPECT_GE(MillisecondsSince(start), 1950.0);
@@ -175,7 +173,7 @@ TEST(BoardSession, StopsCleanlyAndGuardsItsPort) {
     }
     CDeviceLink link;
     link.SetPortNumber(9205);
-    ASSERT_EQ(link.Open(BAUD), 0);
+    ASSERT_EQ(link.Open(TEST_BAUD), 0);
     ASSERT_EQ(link.Ping(BOARD_ADDRESS), 0);
     EXPECT_EQ(first->board.Stop(SIGINT), 0);
     // The board going away fails the next command instead of hanging it.

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
@@ -15,7 +16,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "LinkMessage.h"
+
 using Bytes = std::vector<uint8_t>;
+
+// The line speed the tests open their ports with.
+constexpr int TEST_BAUD = 921200;
 
 // Points TMPDIR (read by QDir::tempPath and the board) at a fresh private
 // directory, once per test process.
@@ -110,6 +116,14 @@ inline Bytes Frame(const Bytes& content) {
     put(static_cast<uint8_t>(0u - sum));
     wire.push_back(0xF0);
     return wire;
+}
+
+// A message holding exactly these bytes.
+inline LinkMessage MessageOf(const Bytes& content) {
+    LinkMessage message;
+    message.length = static_cast<uint32_t>(content.size());
+    if (!content.empty()) std::memcpy(message.data, content.data(), content.size());
+    return message;
 }
 
 inline Bytes Concat(Bytes a, const Bytes& b) {

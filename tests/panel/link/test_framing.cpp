@@ -2,19 +2,11 @@
 // and against the plain reference framer of the tests.
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 #include "LinkMessage.h"
 #include "pty_peer.h"
 
 namespace {
-
-LinkMessage Message(const Bytes& content) {
-    LinkMessage message;
-    message.length = static_cast<uint32_t>(content.size());
-    if (!content.empty()) std::memcpy(message.data, content.data(), content.size());
-    return message;
-}
 
 Bytes Wire(LinkMessage message) {
     EXPECT_TRUE(AppendChecksum(message));
@@ -30,18 +22,18 @@ Bytes Content(const LinkMessage& message) {
 }  // namespace
 
 TEST(Framing, KnownFramesAndRoundTrip) {
-    EXPECT_EQ(Wire(Message({0x32, 0x00, 0x01})), (Bytes{0x32, 0x00, 0x01, 0xCD, 0xF0}));
-    EXPECT_EQ(Wire(Message({0x00, 0x32, 0x81})), (Bytes{0x00, 0x32, 0x81, 0x4D, 0xF0}));
-    EXPECT_EQ(Wire(Message({0x00, 0x32, 0xC1, 0x04, 0xF0, 0x00})),
+    EXPECT_EQ(Wire(MessageOf({0x32, 0x00, 0x01})), (Bytes{0x32, 0x00, 0x01, 0xCD, 0xF0}));
+    EXPECT_EQ(Wire(MessageOf({0x00, 0x32, 0x81})), (Bytes{0x00, 0x32, 0x81, 0x4D, 0xF0}));
+    EXPECT_EQ(Wire(MessageOf({0x00, 0x32, 0xC1, 0x04, 0xF0, 0x00})),
               (Bytes{0x00, 0x32, 0xC1, 0x04, 0xF1, 0xF2, 0x00, 0x19, 0xF0}));
     // Empty content: checksum 0.
-    EXPECT_EQ(Wire(Message({})), (Bytes{0x00, 0xF0}));
+    EXPECT_EQ(Wire(MessageOf({})), (Bytes{0x00, 0xF0}));
 
     // Contents whose bytes and checksums hit both special values survive the
     // round trip and match the reference framer.
     for (const Bytes& content : {Bytes{0xF0, 0xF1, 0xF2, 0x00}, Bytes{0x0F}, Bytes{0x0E},
                                  Bytes{0xF1, 0xF1, 0xF0, 0xF0, 0x2F}}) {
-        const Bytes wire = Wire(Message(content));
+        const Bytes wire = Wire(MessageOf(content));
         EXPECT_EQ(wire, Frame(content));
         LinkMessage back;
         ASSERT_TRUE(UnstuffFrame(wire.data(), wire.size(), back));
@@ -58,7 +50,7 @@ TEST(Framing, RejectsBadFramesWithoutOverrun) {
     EXPECT_FALSE(UnstuffFrame(badEscape.data(), badEscape.size(), message));
     EXPECT_FALSE(UnstuffFrame(danglingEscape.data(), danglingEscape.size(), message));
     EXPECT_FALSE(UnstuffFrame(noEnd.data(), noEnd.size(), message));
-    LinkMessage badSum = Message({0x00, 0x32, 0x81, 0x4E});
+    LinkMessage badSum = MessageOf({0x00, 0x32, 0x81, 0x4E});
     EXPECT_FALSE(VerifyChecksum(badSum));
     // An empty message has no checksum to drop; it stays empty rather than
     // wrapping its unsigned length round to a huge payload.
@@ -79,7 +71,7 @@ TEST(Framing, RejectsBadFramesWithoutOverrun) {
     EXPECT_EQ(message.length, LINK_MESSAGE_CAPACITY);
 
     // Stuffing refuses an output buffer that is too small.
-    LinkMessage escaped = Message({0xF0, 0xF0});
+    LinkMessage escaped = MessageOf({0xF0, 0xF0});
     uint8_t out[4];
     EXPECT_EQ(StuffFrame(escaped, out, 4), 0u);
     uint8_t room[5];

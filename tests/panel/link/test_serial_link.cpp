@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int BAUD = 921200;
-
 Bytes Answer(uint8_t code, const Bytes& payload = {}) {
     return Frame(Concat({0x00, 0x32, code}, payload));
 }
@@ -23,7 +21,7 @@ Bytes Answer(uint8_t code, const Bytes& payload = {}) {
 struct LinkOnPeer {
     explicit LinkOnPeer(int portNumber) : peer(portNumber) {
         link.SetPortNumber(portNumber);
-        EXPECT_EQ(link.Open(BAUD), 0);
+        EXPECT_EQ(link.Open(TEST_BAUD), 0);
     }
     PtyPeer peer;
     CDeviceLink link;
@@ -32,7 +30,7 @@ struct LinkOnPeer {
 struct CommOnPeer {
     explicit CommOnPeer(int portNumber) : peer(portNumber) {
         comm.SetPortNumber(portNumber);
-        EXPECT_TRUE(comm.Open(BAUD));
+        EXPECT_TRUE(comm.Open(TEST_BAUD));
     }
     PtyPeer peer;
     SerialComm comm;
@@ -44,7 +42,7 @@ TEST(SerialLink, OpenCloseAndPortNames) {
     PrivateTempDir();
     CDeviceLink link;
     link.SetPortNumber(9199);  // nothing serves it
-    EXPECT_EQ(link.Open(BAUD), -1);
+    EXPECT_EQ(link.Open(TEST_BAUD), -1);
     EXPECT_EQ(link.Close(), -1);
     EXPECT_EQ(link.Ping(BOARD_ADDRESS), -1);
 
@@ -53,11 +51,11 @@ TEST(SerialLink, OpenCloseAndPortNames) {
     EXPECT_EQ(CComPort::ResolvePortName("COM9199"), "COM9199");
     EXPECT_EQ(CComPort::ResolvePortName("/dev/null"), "/dev/null");
     link.SetPortNumber(9101);
-    EXPECT_EQ(link.Open(BAUD), 0);
+    EXPECT_EQ(link.Open(TEST_BAUD), 0);
     EXPECT_TRUE(link.IsOpen());
     EXPECT_EQ(link.Close(), 0);
     EXPECT_EQ(link.Close(), -1);
-    EXPECT_EQ(link.Open(BAUD), 0);  // and again
+    EXPECT_EQ(link.Open(TEST_BAUD), 0);  // and again
 }
 
 TEST(SerialLink, RequestsOnTheWire) {
@@ -207,7 +205,7 @@ TEST(SerialLink, StreamStateAcrossCalls) {
     EXPECT_EQ(message.data[2], 0x81);
     // The buffered frame survives closing and reopening the port.
     EXPECT_TRUE(t.comm.Close());
-    EXPECT_TRUE(t.comm.Open(BAUD));
+    EXPECT_TRUE(t.comm.Open(TEST_BAUD));
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(t.comm.ReceiveMessage(message, 2.0));
     EXPECT_LT(MillisecondsSince(start), 500.0);
