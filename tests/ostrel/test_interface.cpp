@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "echo_scene.h"
 #include "ostrel.h"
 #include "ostrel_block.h"
 
@@ -88,32 +89,6 @@ uint32_t memory_size(uint16_t tail, bool preprocess) {
   handle.preprocess_enable = preprocess ? 1 : 0;
   Ostrel_getMemorySize(&handle);
   return handle.internal_memory_size;
-}
-
-// Far end: noise shaped to speech-like bursts; microphone: the far end
-// through a decaying echo path plus quiet near-end noise.
-struct EchoScene {
-  std::vector<int16_t> mic, ref;
-};
-
-EchoScene echo_scene(size_t samples, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::normal_distribution<double> gauss(0.0, 1.0);
-  std::vector<double> path(300);
-  for (size_t k = 0; k < path.size(); ++k) path[k] = 0.4 * gauss(rng) * std::exp(-double(k) / 60.0);
-  std::vector<double> far(samples);
-  for (size_t t = 0; t < samples; ++t) {
-    const double envelope = 0.6 + 0.4 * std::sin(2.0 * M_PI * double(t) / 5000.0);
-    far[t] = 3000.0 * envelope * gauss(rng);
-  }
-  EchoScene scene{std::vector<int16_t>(samples), std::vector<int16_t>(samples)};
-  for (size_t t = 0; t < samples; ++t) {
-    double echo = 0.0;
-    for (size_t k = 0; k < path.size() && k <= t; ++k) echo += path[k] * far[t - k];
-    scene.ref[t] = static_cast<int16_t>(std::lround(far[t]));
-    scene.mic[t] = static_cast<int16_t>(std::lround(echo + 10.0 * gauss(rng)));
-  }
-  return scene;
 }
 
 double power(const std::vector<int16_t> &s, size_t begin, size_t end) {

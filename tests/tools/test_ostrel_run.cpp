@@ -4,6 +4,7 @@
 #include <cmath>
 #include <random>
 
+#include "../ostrel/echo_scene.h"
 #include "tool_test_support.h"
 
 using namespace tool_test;
@@ -13,27 +14,22 @@ namespace {
 using OstrelRun = ToolTest;
 
 // Far-end noise through a decaying echo path; the microphone hears only that.
-void echo_scene(size_t samples, std::vector<int16_t> &mic, std::vector<int16_t> &ref) {
-  std::mt19937 rng(5);
-  std::normal_distribution<double> gauss(0.0, 1.0);
-  std::vector<double> path(250), far(samples);
-  for (size_t k = 0; k < path.size(); ++k) path[k] = 0.5 * gauss(rng) * std::exp(-double(k) / 50.0);
-  for (double &v : far) v = 2500.0 * gauss(rng);
-  mic.assign(samples, 0);
-  ref.assign(samples, 0);
-  for (size_t t = 0; t < samples; ++t) {
-    double echo = 0.0;
-    for (size_t k = 0; k < path.size() && k <= t; ++k) echo += path[k] * far[t - k];
-    ref[t] = static_cast<int16_t>(std::lround(far[t]));
-    mic[t] = static_cast<int16_t>(std::lround(echo + 5.0 * gauss(rng)));
-  }
+EchoScene far_end_echo(size_t samples) {
+  EchoRoom room;
+  room.taps = 250;
+  room.path_gain = 0.5;
+  room.path_decay = 50.0;
+  room.far_level = 2500.0;
+  room.swell = 0.0;
+  room.near_level = 5.0;
+  return echo_scene(samples, 5, room);
 }
 
 }  // namespace
 
 TEST_F(OstrelRun, CancelsEchoAndReportsPerSecond) {
-  std::vector<int16_t> mic, ref;
-  echo_scene(16000 * 4 + 100, mic, ref);
+  const EchoScene scene = far_end_echo(16000 * 4 + 100);
+  const std::vector<int16_t> &mic = scene.mic, &ref = scene.ref;
   write_wav(path("mic.wav"), mic);
   write_wav(path("ref.wav"), ref);
   const Outcome outcome =
@@ -94,8 +90,8 @@ TEST_F(OstrelRun, OutputIsAlignedAndTheShorterLengthIsUsed) {
 }
 
 TEST_F(OstrelRun, PreprocessorOptionsRun) {
-  std::vector<int16_t> mic, ref;
-  echo_scene(16000, mic, ref);
+  const EchoScene scene = far_end_echo(16000);
+  const std::vector<int16_t> &mic = scene.mic, &ref = scene.ref;
   write_wav(path("mic.wav"), mic);
   write_wav(path("ref.wav"), ref);
   const Outcome outcome = run_tool("--mic " + path("mic.wav") + " --ref " + path("ref.wav") +

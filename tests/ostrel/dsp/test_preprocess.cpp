@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "echo_canceller.h"
 #include "preprocess.h"
 
 namespace {
@@ -55,11 +56,6 @@ struct Suppressor {
         return out;
     }
 };
-
-std::unique_ptr<Suppressor> make_suppressor()
-{
-    return std::make_unique<Suppressor>();
-}
 
 int16_t clip16(double v)
 {
@@ -136,7 +132,7 @@ TEST(Preprocess, StationaryNoiseFollowsConfiguredAttenuationWhileBurstsPass)
     const size_t n = 5 * 16000, settled = 2 * 16000;
     const Signal noise = to_signal(white_noise(n, 1000.0, 1));
     auto attenuation_db = [&](int32_t request_db) {
-        auto s = make_suppressor();
+        auto s = std::make_unique<Suppressor>();
         EXPECT_EQ(0, s->set(PREPROCESS_SET_NOISE_SUPPRESS, request_db));
         return db(power(s->run(noise), settled, n) / power(noise, settled, n));
     };
@@ -151,7 +147,7 @@ TEST(Preprocess, StationaryNoiseFollowsConfiguredAttenuationWhileBurstsPass)
     // the middle of bursts and of gaps.
     std::vector<bool> voiced;
     const Signal mix = to_signal(speech_bursts(n, 6000.0, &voiced), white_noise(n, 300.0, 2));
-    const Signal out = make_suppressor()->run(mix);
+    const Signal out = std::make_unique<Suppressor>()->run(mix);
     const size_t margin = 600;
     double in_on = 0, out_on = 0, in_off = 0, out_off = 0;
     for (size_t src = settled; src + margin < n - kFrame; src++) {
@@ -174,7 +170,7 @@ TEST(Preprocess, StationaryNoiseFollowsConfiguredAttenuationWhileBurstsPass)
 // overlap-add of unmodified frames gives the input back.
 TEST(Preprocess, AnalysisMatchesDoubleDft)
 {
-    auto s = make_suppressor();
+    auto s = std::make_unique<Suppressor>();
     for (int i = 0; i < 128; i++) {
         const double w0 = s->st.window[i], w1 = s->st.window[i + 128];
         EXPECT_NEAR(1.0, w0 * w0 + w1 * w1, 2e-6) << i;
@@ -201,7 +197,7 @@ TEST(Preprocess, AnalysisMatchesDoubleDft)
 
 TEST(Preprocess, SilenceStaysSilentAndVoiceDecisionIsSwitchable)
 {
-    auto s = make_suppressor();
+    auto s = std::make_unique<Suppressor>();
     std::vector<int32_t> results;
     const Signal out = s->run(Signal(40 * kFrame, 0), &results);
     EXPECT_EQ(0, peak(out));
@@ -220,7 +216,7 @@ TEST(Preprocess, SilenceStaysSilentAndVoiceDecisionIsSwitchable)
 
 TEST(Preprocess, OutputSaturatesInsteadOfWrapping)
 {
-    auto s = make_suppressor();
+    auto s = std::make_unique<Suppressor>();
     Signal frame(kFrame, 0);
     for (int i = 0; i < kFrame; i++)
         s->st.synthesis_mem[i] = (i % 2) ? 40000.0f : -40000.0f;
@@ -241,7 +237,7 @@ TEST(Preprocess, GainControlLevelsTowardTargetAndLimitsPeaks)
     const float target = 8000.0f;
     auto level_after_agc = [&](double amplitude, Signal *in_out) {
         *in_out = to_signal(speech_bursts(n, amplitude, nullptr));
-        auto s = make_suppressor();
+        auto s = std::make_unique<Suppressor>();
         EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC, 1));
         EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_AGC_LEVEL, const_cast<float *>(&target)));
         const Signal out = s->run(*in_out);
@@ -263,7 +259,7 @@ TEST(Preprocess, GainControlLevelsTowardTargetAndLimitsPeaks)
 
     // A frame whose peak after the gain exceeds 28000 is scaled down to
     // that peak before the synthesis window.
-    auto limited = make_suppressor();
+    auto limited = std::make_unique<Suppressor>();
     EXPECT_EQ(0, limited->set(PREPROCESS_SET_AGC, 1));
     EXPECT_EQ(0, limited->set(PREPROCESS_SET_AGC_TARGET, 32767));
     Signal tone(40 * kFrame);
@@ -290,7 +286,7 @@ TEST(Preprocess, GainControlLevelsTowardTargetAndLimitsPeaks)
 
 TEST(Preprocess, SetupRequestsRoundTrip)
 {
-    auto s = make_suppressor();
+    auto s = std::make_unique<Suppressor>();
     // Defaults reported through the dB conversions.
     EXPECT_EQ(12, s->get(PREPROCESS_GET_AGC_INCREMENT));
     EXPECT_EQ(-40, s->get(PREPROCESS_GET_AGC_DECREMENT));
@@ -367,24 +363,8 @@ TEST(Preprocess, SetupRequestsRoundTrip)
 namespace {
 
 // An echo canceller whose echo history is set by hand, as the residual source.
-struct EchoSource {
-    EchoState st;
-    FftTable table;
-    std::vector<float> variable;
-
-    EchoSource()
-    {
-        std::memset(&st, 0, sizeof(st));
-        fft_table_init(&table, 256);
-        variable.assign(Echo_variable_bytes(kFrame, kFrame) / sizeof(float), 0.0f);
-        st.X = variable.data();
-        st.W = st.X + 2 * 256;
-        st.foreground = st.W + 256;
-        st.lambda = st.foreground + 256;
-        st.table = &table;
-        Echo_init(&st, kFrame, kFrame, 1, 1);
-        Echo_set_sampling_rate(&st, 16000);
-    }
+struct EchoSource : Canceller {
+    EchoSource() : Canceller(kFrame) {}
 
     // History = the 256 samples the suppressor is about to analyse.
     void set_history(const Signal &s, size_t frame_start, float leak)
@@ -419,13 +399,13 @@ TEST(Preprocess, ResidualEchoIsSuppressedAndBadEstimatesDiscarded)
     const size_t from = 3 * kFrame, to = echo_only.size();
     const double in_power = power(echo_only, from, to);
 
-    auto plain = make_suppressor();
+    auto plain = std::make_unique<Suppressor>();
     const Signal unlinked = run_with_echo(*plain, nullptr, echo_only, 1.0f);
 
     // Before the noise estimate has learnt the signal, only the residual-echo
     // estimate holds it down, towards the echo floor (-40 dB, raised towards
     // -15 dB by the speech probability).
-    auto linked = make_suppressor();
+    auto linked = std::make_unique<Suppressor>();
     EchoSource echo;
     const double linked_db = db(power(run_with_echo(*linked, &echo, echo_only, 1.0f), from, to) / in_power);
     EXPECT_GT(db(power(unlinked, from, to) / in_power), -6.0);
@@ -433,11 +413,11 @@ TEST(Preprocess, ResidualEchoIsSuppressedAndBadEstimatesDiscarded)
 
     // A NaN estimate, or one whose DC power is 128e9 or more, is dropped: the
     // result is that of an unlinked suppressor.
-    auto with_nan = make_suppressor();
+    auto with_nan = std::make_unique<Suppressor>();
     EchoSource nan_source;
     EXPECT_EQ(unlinked, run_with_echo(*with_nan, &nan_source, echo_only, NAN));
 
-    auto with_huge = make_suppressor();
+    auto with_huge = std::make_unique<Suppressor>();
     EchoSource huge_source;
     Signal out(echo_only);
     EXPECT_EQ(0, Preprocess_setup(&with_huge->st, PREPROCESS_SET_ECHO_STATE, &huge_source.st));
