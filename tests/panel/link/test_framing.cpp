@@ -2,7 +2,6 @@
 // and against the plain reference framer of the tests.
 #include <gtest/gtest.h>
 
-
 #include "LinkMessage.h"
 #include "pty_peer.h"
 
