@@ -88,6 +88,12 @@ static uint32_t validate_handle(VeldraHandle *handle, VeldraControl *ctrl) {
     ctrl->data_format = VELDRA_FORMAT_PDM;
     errors |= VELDRA_ERR_FORMAT;
   }
+  // 16 kHz is the PCM rate, not a PDM clock: no decimation code takes it,
+  // so the filters would stay silent. PDM input gets the default clock.
+  if (ctrl->data_format == VELDRA_FORMAT_PDM && ctrl->sampling_frequency == 16) {
+    ctrl->sampling_frequency = 1024;
+    errors |= VELDRA_ERR_FREQUENCY;
+  }
   ctrl->delay_enable = handle->delay_enable;
   if (ctrl->data_format == VELDRA_FORMAT_PDM && ctrl->delay_enable == 0) {
     ctrl->delay_enable = 1;

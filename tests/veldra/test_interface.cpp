@@ -63,6 +63,10 @@ TEST(VeldraInterface, InitReplacesBadHandleValuesAndReportsThem) {
   EXPECT_EQ(pcm.init(), 0u);
   Instance clock384(0, 384, 0);
   EXPECT_EQ(clock384.init(), 0u);
+  // 16 kHz is the PCM rate: PDM input at 16 gets the default clock.
+  Instance pdm16(0, 16, 0);
+  EXPECT_EQ(pdm16.init(), VELDRA_ERR_FREQUENCY);
+  EXPECT_EQ(pdm16.ctrl()->sampling_frequency, 1024u);
 }
 
 TEST(VeldraInterface, FirstConfigurationAlwaysConfigures) {
