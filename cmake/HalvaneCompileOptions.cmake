@@ -28,6 +28,43 @@ function(halvane_mcu_options target)
     -ffunction-sections -fdata-sections)
 endfunction()
 
+# A microcontroller library: every .cpp of the calling folder plus the shared
+# DSP objects in one archive (the firmware links a single library per
+# feature), public header folder include/, namespaced alias, install rules.
+function(halvane_mcu_library name)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(${name} STATIC ${sources} $<TARGET_OBJECTS:ostrel_dsp>)
+  add_library(${name}::${name} ALIAS ${name})
+  target_include_directories(${name}
+    PUBLIC
+      $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/include>
+      $<INSTALL_INTERFACE:include>
+    PRIVATE
+      ${CMAKE_CURRENT_SOURCE_DIR}
+      ${PROJECT_SOURCE_DIR}/ostrel/dsp)
+  halvane_mcu_options(${name})
+  if(NOT CMAKE_CROSSCOMPILING)
+    target_link_libraries(${name} PUBLIC m)
+  endif()
+  install(TARGETS ${name} EXPORT ${name}Targets
+    ARCHIVE DESTINATION lib
+    INCLUDES DESTINATION include)
+  install(FILES include/${name}.h DESTINATION include)
+endfunction()
+
+# Registers a built test executable with CTest: output in build/tests, run
+# from the calling folder's build directory, labelled with the given label
+# and with "slow" when its source name ends in _slow.
+function(halvane_register_test target name label)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  set(labels ${label})
+  if(name MATCHES "_slow$")
+    list(APPEND labels slow)
+  endif()
+  add_test(NAME ${target} COMMAND ${target} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  set_tests_properties(${target} PROPERTIES LABELS "${labels}")
+endfunction()
+
 # One GoogleTest executable per test_*.cpp in the calling folder, linked
 # against the given libraries. A file ending in _slow.cpp is labelled slow
 # (left out of the sanitizer pass) as well as with the folder's label.
@@ -42,12 +79,6 @@ function(halvane_glob_gtests label)
     add_executable(${target} ${src})
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest_main)
     target_include_directories(${target} PRIVATE ${ARG_INCLUDES})
-    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-    set(labels ${label})
-    if(name MATCHES "_slow$")
-      list(APPEND labels slow)
-    endif()
-    add_test(NAME ${target} COMMAND ${target} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
-    set_tests_properties(${target} PROPERTIES LABELS "${labels}")
+    halvane_register_test(${target} ${name} ${label})
   endforeach()
 endfunction()
