@@ -1,8 +1,9 @@
 #include "SerialComm.h"
 
+#include <algorithm>
 #include <cstring>
 
-SerialComm::SerialComm() : CComPort(nullptr), ownAddress(PANEL_ADDRESS) {
+SerialComm::SerialComm() : CComPort(nullptr), ownAddress(PANEL_ADDRESS), resyncing(false) {
     SetBinaryMode();
 }
 
@@ -39,10 +40,20 @@ bool SerialComm::SendMessage(LinkMessage& message) {
 }
 
 bool SerialComm::ReceiveMessage(LinkMessage& message, double timeoutSeconds) {
+    bool timedOut = false;
+    return ReceiveMessage(message, timeoutSeconds, timedOut);
+}
+
+bool SerialComm::ReceiveMessage(LinkMessage& message, double timeoutSeconds, bool& timedOut) {
+    timedOut = false;
     if (!IsOpen()) return false;
     uint8_t frame[LINK_BUFFER_SIZE];
     bool got = false;
-    if (!ReadFrame(frame, static_cast<int>(sizeof frame), got, timeoutSeconds) || !got) return false;
+    if (!ReadFrame(frame, static_cast<int>(sizeof frame), got, timeoutSeconds)) return false;
+    if (!got) {
+        timedOut = !HasFailed();
+        return false;
+    }
     // The frame ends at its end marker or where the frame buffer ran full;
     // UnstuffFrame rejects the latter for lack of an end marker.
     size_t frameLength = 0;
@@ -56,6 +67,8 @@ int SerialComm::SendCommand(uint8_t destination, uint8_t code, unsigned payloadL
                             const uint8_t* payload) {
     if (payloadLength > LINK_MAX_REQUEST_PAYLOAD || (payloadLength > 0 && payload == nullptr))
         return -1;
+    if (resyncing && DiscardInput() == 0 && sinceTimeout.elapsed() > LATE_ANSWER_WINDOW_MS)
+        resyncing = false;
     LinkMessage message;
     message.length = payloadLength + 3;
     message.data[0] = destination;
@@ -70,8 +83,19 @@ int SerialComm::WaitAnswer(uint8_t source, uint8_t code, uint16_t timeoutMs, uns
     const double timeoutSeconds = timeoutMs / 1000.0;
     const uint8_t answerCode = static_cast<uint8_t>(code + ANSWER_FLAG);
     LinkMessage message;
+    QElapsedTimer waited;
+    waited.start();
     for (;;) {
-        if (!ReceiveMessage(message, timeoutSeconds)) return -1;
+        // Frames of other codes do not extend the wait beyond its bound.
+        const double left = 2.0 * timeoutSeconds - waited.elapsed() / 1000.0;
+        bool timedOut = left <= 0.0;
+        if (timedOut || !ReceiveMessage(message, std::min(timeoutSeconds, left), timedOut)) {
+            if (timedOut) {
+                resyncing = true;
+                sinceTimeout.start();
+            }
+            return -1;
+        }
         if (message.length < 3 || message.data[0] != ownAddress || message.data[1] != source)
             return -1;
         if (message.data[2] == answerCode || message.data[2] == code) break;

@@ -2,6 +2,7 @@
 // sends a request, waits for and checks the board's answer.
 #pragma once
 
+#include <QElapsedTimer>
 #include <cstdint>
 
 #include "CComPort.h"
@@ -25,6 +26,10 @@ public:
     bool ReceiveMessage(LinkMessage& message, double timeoutSeconds);
 
     // Sends destination, own address, code, payload. 1 when sent, else -1.
+    // After a wait timed out, the answer it missed may still arrive: for
+    // LATE_ANSWER_WINDOW_MS from that timeout (and while stray bytes keep
+    // turning up) whatever was received before a request is dropped, so an
+    // answer to an earlier request never passes as the answer to this one.
     int SendCommand(uint8_t destination, uint8_t code, unsigned payloadLength,
                     const uint8_t* payload);
     // Waits for the answer from source to code (code + 128 or code itself).
@@ -39,6 +44,12 @@ public:
     // the CR. A line longer than maxLen comes in pieces of maxLen bytes.
     bool ReadLine(char* out, int maxLen, double timeoutSeconds);
 
+    static constexpr int LATE_ANSWER_WINDOW_MS = 2 * LINK_TIMEOUT_MS;
+
 private:
     uint32_t ownAddress;  // 0..255, the panel's own address
+    bool resyncing;       // a wait timed out less than LATE_ANSWER_WINDOW_MS ago
+    QElapsedTimer sinceTimeout;
+
+    bool ReceiveMessage(LinkMessage& message, double timeoutSeconds, bool& timedOut);
 };

@@ -87,6 +87,14 @@ public:
         return bytes;
     }
 
+    // Waits up to timeoutMs for the link to write something (a request),
+    // then takes everything until a short silence.
+    Bytes NextRequest(int timeoutMs = 3000) const {
+        pollfd watch{master, POLLIN, 0};
+        if (::poll(&watch, 1, timeoutMs) <= 0) return {};
+        return Received(20);
+    }
+
 private:
     int master = -1;
     int slave = -1;  // held so that the master never sees a hang-up

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -176,7 +178,7 @@ TEST(SerialLink, GetParametersFillsSections) {
     EXPECT_EQ(0, std::memcmp(&before, &block, sizeof block));
 }
 
-TEST(SerialLink, TimedOutGetZeroFillsAndLateAnswerServesNextRequest) {
+TEST(SerialLink, TimedOutGetZeroFillsAndLateAnswersAreNotTakenByLaterRequests) {
     LinkOnPeer t(9106);
     FeatureParameterBlock block;
     std::memset(&block, 0x77, sizeof block);
@@ -188,12 +190,37 @@ TEST(SerialLink, TimedOutGetZeroFillsAndLateAnswerServesNextRequest) {
     EXPECT_EQ(raw[103], 0x77);
     EXPECT_EQ(raw[124], 0x77);
 
-    // The answer arrives late and is taken by the next request of that code.
-    Bytes late{0x08};
-    for (int i = 0; i < 20; ++i) late.push_back(static_cast<uint8_t>(40 + i));
-    t.peer.Send(Answer(0xC1, late));
+    auto noiseAnswer = [](uint8_t level) {
+        Bytes payload{0x08, level};
+        payload.resize(21, 0);
+        return Answer(0xC1, payload);
+    };
+    // The missed answer arrives before the next request: it is dropped, and
+    // the request gets its own answer.
+    t.peer.Send(noiseAnswer(1));
+    std::thread board([&] {
+        t.peer.NextRequest();
+        t.peer.Send(noiseAnswer(2));
+    });
     EXPECT_EQ(t.link.GetParameters(BOARD_ADDRESS, PARAM_DBNOISE, block), 21);
-    EXPECT_EQ(block.dbnoise.noiseLevel, 40 | (41 << 8));
+    EXPECT_EQ(block.dbnoise.noiseLevel, 2);
+    board.join();
+
+    // A board answering later than the timeout: the answer that comes during
+    // the next wait is taken (nothing tells them apart), but the one behind
+    // it does not shift every later reading by one request.
+    EXPECT_EQ(t.link.GetParameters(BOARD_ADDRESS, PARAM_DBNOISE, block), -1);
+    board = std::thread([&] {
+        t.peer.NextRequest();
+        t.peer.Send(Concat(noiseAnswer(3), noiseAnswer(4)));
+        t.peer.NextRequest();
+        t.peer.Send(noiseAnswer(5));
+    });
+    EXPECT_EQ(t.link.GetParameters(BOARD_ADDRESS, PARAM_DBNOISE, block), 21);
+    EXPECT_EQ(block.dbnoise.noiseLevel, 3);
+    EXPECT_EQ(t.link.GetParameters(BOARD_ADDRESS, PARAM_DBNOISE, block), 21);
+    EXPECT_EQ(block.dbnoise.noiseLevel, 5);
+    board.join();
 }
 
 TEST(SerialLink, StreamStateAcrossCalls) {
@@ -203,12 +230,13 @@ TEST(SerialLink, StreamStateAcrossCalls) {
     t.peer.Send(Concat(Answer(0x81), Answer(0x82, {'a'})));
     ASSERT_TRUE(t.comm.ReceiveMessage(message, 2.0));
     EXPECT_EQ(message.data[2], 0x81);
-    // The buffered frame survives closing and reopening the port.
+    // A new connection starts empty: the buffered frame is gone after
+    // closing and reopening the port.
     EXPECT_TRUE(t.comm.Close());
     EXPECT_TRUE(t.comm.Open(TEST_BAUD));
-    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(t.comm.ReceiveMessage(message, 0.1));
+    t.peer.Send(Answer(0x82, {'a'}));
     ASSERT_TRUE(t.comm.ReceiveMessage(message, 2.0));
-    EXPECT_LT(MillisecondsSince(start), 500.0);
     EXPECT_EQ(message.length, 4u);
     EXPECT_EQ(message.data[3], 'a');
 
@@ -227,6 +255,21 @@ TEST(SerialLink, StreamStateAcrossCalls) {
     trickle.join();
     EXPECT_EQ(message.length, 6u);
     EXPECT_FALSE(t.comm.ReceiveMessage(message, 0.05));
+
+    // ...but a trickle that never ends a frame is bounded in all: at most
+    // twice the silence timeout.
+    std::atomic<bool> trickling{true};
+    std::thread endless([&] {
+        while (trickling) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            t.peer.Send({0x55});
+        }
+    });
+    const auto bounded = std::chrono::steady_clock::now();
+    EXPECT_FALSE(t.comm.ReceiveMessage(message, 0.2));
+    EXPECT_LT(MillisecondsSince(bounded), 600.0);
+    trickling = false;
+    endless.join();
 }
 
 TEST(SerialLink, FloodsAndOversizedFramesAreRejected) {
