@@ -1,9 +1,11 @@
 // Main window: construction, shutdown, settings and the feature wiring.
 #include "FInit.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFontMetrics>
 #include <QIcon>
 #include <QPixmap>
 #include <QSettings>
@@ -34,9 +36,18 @@ FInit::FInit(QWidget* parent)
       fadeLevel(-1.0f), // nothing to fade before the first direction
       anglePollTimer(nullptr), fadeTimer(nullptr), speechPollTimer(nullptr), portPollTimer(nullptr),
       noisePollTimer(nullptr), beamPollTimer(nullptr), volumePollTimer(nullptr), block(),
-      savedOutputVolume(0)
+      savedOutputVolume(0), missedAnswers(0), busyCursorShown(false)
 {
     setupUi(this);
+
+    // The log keeps the newest lines only, and is for reading.
+    tE_Log->setReadOnly(true);
+    tE_Log->document()->setMaximumBlockCount(LOG_LINE_LIMIT);
+    // Room for the widest angle text, so that the sliders below never move
+    // when the number of digits changes.
+    const QString widestAngle = QStringLiteral("-888") + QChar(0x00B0);
+    l_SOURCE->setFixedWidth(QFontMetrics(l_SOURCE->font()).horizontalAdvance(widestAngle) + 4);
+    unknownBoardScene.addItem(&unknownBoardText);
 
     cB_PortSpeed->hide();
     l_Speed->hide();
@@ -51,6 +62,7 @@ FInit::FInit(QWidget* parent)
     beamPollTimer = makeTimer(this, "beamPollTimer");
     volumePollTimer = makeTimer(this, "volumePollTimer");
     link = new CDeviceLink();
+    link->SetSlowWaitHandler([this] { S_ShowBusyCursor(); });
 
     connect(pb_OpenCloseCOM, SIGNAL(clicked()), this, SLOT(S_OpenCloseCOM()));
     connect(portPollTimer, SIGNAL(timeout()), this, SLOT(S_ListCOMPort()));
@@ -72,6 +84,7 @@ FInit::FInit(QWidget* parent)
     setWindowIcon(QIcon(QStringLiteral(":Zevirozu.ico")));
 
     loadSettings();
+    S_ListCOMPort(); // the list is there before the first poll
 
     gB_DEMO_AEC->hide();
     gB_DEMO_Beam->hide();
@@ -87,6 +100,8 @@ FInit::FInit(QWidget* parent)
 
 FInit::~FInit()
 {
+    if (busyCursorShown)
+        QApplication::restoreOverrideCursor(); // its restoring timer goes with this window
     closePort();
     anglePollTimer->stop();
     speechPollTimer->stop();
@@ -102,6 +117,20 @@ FInit::~FInit()
     delete volumePollTimer;
     // The graphics items are members; each leaves the scene as it is
     // destroyed, before the scene itself.
+}
+
+// Shows the busy cursor until control returns to the event loop, that is
+// until the exchange that blocks the GUI thread has ended.
+void FInit::S_ShowBusyCursor()
+{
+    if (busyCursorShown)
+        return;
+    busyCursorShown = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QTimer::singleShot(0, this, [this] {
+        QApplication::restoreOverrideCursor();
+        busyCursorShown = false;
+    });
 }
 
 int FInit::S_Ping()
@@ -151,11 +180,14 @@ void FInit::setFeatureConnections(bool on)
         {cB_AlgType, SIGNAL(currentIndexChanged(int)), SLOT(S_BEAM_SetType())},
         {anglePollTimer, SIGNAL(timeout()), SLOT(S_SLOC_GetAngle())},
         {hS_SOURCE_Treshold, SIGNAL(sliderReleased()), SLOT(S_SLOC_SetTreshold())},
+        {hS_SOURCE_Treshold, SIGNAL(valueChanged(int)), SLOT(S_SLOC_SetTreshold())},
         {fadeTimer, SIGNAL(timeout()), SLOT(S_SLOC_FadeOut())},
         {hs_SOURCE_Resolution, SIGNAL(sliderReleased()), SLOT(S_SLOC_SetResolution())},
+        {hs_SOURCE_Resolution, SIGNAL(valueChanged(int)), SLOT(S_SLOC_SetResolution())},
         {pB_setOffset, SIGNAL(clicked()), SLOT(S_DBNOISE_SetOffset())},
         {cB_AEC_DenoiserEnable, SIGNAL(clicked()), SLOT(S_AEC_SetDenoiser())},
         {hS_AEC_AgcValue, SIGNAL(sliderReleased()), SLOT(S_AEC_AGCControl())},
+        {hS_AEC_AgcValue, SIGNAL(valueChanged(int)), SLOT(S_AEC_AGCControl())},
         {hS_Output, SIGNAL(sliderReleased()), SLOT(S_OUTPUT_SetVolume())},
         {hS_Output, SIGNAL(valueChanged(int)), SLOT(S_OUTPUT_SetVolume())},
         {cB_gestureVolumeControl, SIGNAL(clicked()), SLOT(S_OUTPUT_SetVolumeGestureControl())},

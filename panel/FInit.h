@@ -63,6 +63,7 @@ class FInit : public QWidget, private Ui::FormInit
     int S_OMNI_SetChannels();
     int S_OUTPUT_SetVolumeGestureControl();
     int S_OUTPUT_GetVolume();
+    void S_ShowBusyCursor();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -73,6 +74,11 @@ class FInit : public QWidget, private Ui::FormInit
     // Connection panel.
     int openPort();
     int closePort();
+    void disconnectBoard();
+    void stopPolling();
+    // Counts a command's outcome; closes the connection when the port has
+    // failed or MAX_MISSED_ANSWERS commands in a row got no answer.
+    int noteAnswer(int result);
     void readModuleStatus();
     void setupBoardView();
     void resetPanels();
@@ -86,6 +92,7 @@ class FInit : public QWidget, private Ui::FormInit
 
     // Direction display.
     void drawBoardView();
+    void showUnknownBoard();
     void showBeamView(int directionIndex);
     void resetBeamView();
     void showMicMarkers(uint32_t micMask);
@@ -115,6 +122,8 @@ class FInit : public QWidget, private Ui::FormInit
     QTimer* beamPollTimer;
     QTimer* volumePollTimer;
     QGraphicsScene scene;
+    QGraphicsScene unknownBoardScene; // a text naming a board without layout
+    QGraphicsSimpleTextItem unknownBoardText;
     QGraphicsPixmapItem pictureItem;
     QGraphicsSimpleTextItem directionLabels[BEAM_DIRECTION_COUNT];
     QGraphicsRectItem micMarkers[4];
@@ -126,4 +135,6 @@ class FInit : public QWidget, private Ui::FormInit
     FeatureParameterBlock block;
     QString boardNameText;
     uint8_t savedOutputVolume; // output volume kept while muted
+    int missedAnswers;         // commands in a row without an answer
+    bool busyCursorShown;      // until control returns to the event loop
 };

@@ -80,6 +80,49 @@ int FInit::closePort()
     return 0;
 }
 
+void FInit::stopPolling()
+{
+    QTimer* const polls[] = {anglePollTimer, fadeTimer,     speechPollTimer,
+                             noisePollTimer, beamPollTimer, volumePollTimer};
+    for (QTimer* timer : polls)
+        timer->stop();
+}
+
+// Back to the state before Open: port closed, panels hidden, readings
+// cleared, the port choice editable again.
+void FInit::disconnectBoard()
+{
+    stopPolling();
+    closePort();
+    portPollTimer->start(PORT_POLL_MS);
+    pb_OpenCloseCOM->setText(QStringLiteral("Open COM Port"));
+    setFeatureConnections(false);
+    S_SLOC_FadeOut();
+    for (QLabel* reading : {l_SOURCE, l_DBNoise, l_ASR})
+        reading->setText(QStringLiteral("---"));
+    resetPanels();
+    sB_PortNumber->setEnabled(true);
+    cB_COMPort->setEnabled(true);
+    missedAnswers = 0;
+}
+
+int FInit::noteAnswer(int result)
+{
+    if (result >= 0) {
+        missedAnswers = 0;
+        return result;
+    }
+    if (!link->IsOpen())
+        return result;
+    if (link->HasFailed() || ++missedAnswers >= MAX_MISSED_ANSWERS) {
+        report(QStringLiteral("Connection to the board lost: COM%1 closed. "
+                              "Click \"Open COM Port\" to connect again.")
+                   .arg(sB_PortNumber->value()));
+        disconnectBoard();
+    }
+    return result;
+}
+
 void FInit::readModuleStatus()
 {
     report(QStringLiteral("Reading Module Status"), QStringLiteral("---Reading Module Status---"));
@@ -101,6 +144,9 @@ void FInit::S_OpenCloseCOM()
             return;
         }
         pb_OpenCloseCOM->setText(QStringLiteral("Close COM Port"));
+        sB_PortNumber->setEnabled(false); // the number shown is the port in use
+        cB_COMPort->setEnabled(false);
+        missedAnswers = 0;
         if (link->Ping(BOARD_ADDRESS) != 0) {
             tE_Log->append(QStringLiteral("Ping error. Please check COM Port number."));
             return;
@@ -114,14 +160,11 @@ void FInit::S_OpenCloseCOM()
         return;
     }
 
-    if (closePort() != 0)
+    if (!link->IsOpen()) {
+        closePort(); // reports the error
         return;
-    portPollTimer->start(PORT_POLL_MS);
-    pb_OpenCloseCOM->setText(QStringLiteral("Open COM Port"));
-    setFeatureConnections(false);
-    S_SLOC_FadeOut();
-    l_SOURCE->setText(QStringLiteral("---"));
-    resetPanels();
+    }
+    disconnectBoard();
 }
 
 void FInit::resetPanels()

@@ -5,9 +5,45 @@
 #include <QBrush>
 #include <QDebug>
 #include <QFont>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QRawFont>
 #include <QPixmap>
 
 #include <cmath>
+
+namespace
+{
+
+// True when the font that really draws for this request is a text font
+// with the digits. An unknown display family can be substituted by a
+// symbol font (fontconfig's "fantasy" may resolve to a dingbat font that
+// maps the digits to ticks and crosses).
+bool drawsDigits(const QFont& font)
+{
+    const QString family = QFontInfo(font).family();
+    if (QFontDatabase().writingSystems(family).contains(QFontDatabase::Symbol))
+        return false;
+    const QRawFont raw = QRawFont::fromFont(font);
+    for (char digit = '0'; digit <= '9'; ++digit) {
+        if (!raw.supportsCharacter(QLatin1Char(digit)))
+            return false;
+    }
+    return true;
+}
+
+// IMPACT where it is installed or properly substituted, else a bold sans.
+QFont directionLabelFont()
+{
+    const QFont impact(QStringLiteral("IMPACT"), 40, 40);
+    if (drawsDigits(impact))
+        return impact;
+    QFont sans(QStringLiteral("Sans Serif"), 40, QFont::Bold);
+    sans.setStyleHint(QFont::SansSerif);
+    return sans;
+}
+
+} // namespace
 
 // Lays the items out for the connected board. A board whose name matches
 // no known layout keeps the previous one; before any layout is known the
@@ -19,7 +55,7 @@ void FInit::drawBoardView()
         pictureItem.setPixmap(QPixmap(QLatin1String(boardLayout.photograph)));
     }
     if (boardLayout.photograph == nullptr) {
-        gW_mainImageGraphicView->setScene(nullptr);
+        showUnknownBoard();
         return;
     }
     const BoardLayout& b = boardLayout;
@@ -54,10 +90,11 @@ void FInit::drawBoardView()
     pictureItem.setOpacity(0.4);
 
     // Label k shows k + 1; "1" at the top, growing clockwise 45 degrees apart.
+    const QFont labelFont = directionLabelFont();
     for (int k = 0; k < BEAM_DIRECTION_COUNT; ++k) {
         QGraphicsSimpleTextItem& label = directionLabels[k];
         label.setText(QString::number(k + 1));
-        label.setFont(QFont(QStringLiteral("IMPACT"), 40, 40));
+        label.setFont(labelFont);
         label.setPos(cx + b.labelRadius * std::cos(k * 3.14159 / 4 - 1.57) - 15,
                      cy + b.labelRadius * std::sin(k * 3.14 / 4 - 1.57) - 30);
         label.setOpacity(0.5);
@@ -81,6 +118,16 @@ void FInit::drawBoardView()
     beamWedge.setTransformOriginPoint(cx, cy);
     beamWedge.hide();
     ringGroup.hide();
+}
+
+// Before any layout is known, a board without one gets a short text in the
+// view instead of a blank page.
+void FInit::showUnknownBoard()
+{
+    const QString name = boardNameText.isEmpty() ? QStringLiteral("(no name)") : boardNameText;
+    unknownBoardText.setText(QStringLiteral("Unknown board layout: %1").arg(name));
+    gW_mainImageGraphicView->setScene(&unknownBoardScene);
+    gW_mainImageGraphicView->show();
 }
 
 void FInit::showBeamView(int directionIndex)

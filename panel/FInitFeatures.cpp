@@ -34,7 +34,7 @@ int FInit::reportResult(int result, const QString& successDebug, const QString& 
 
 int FInit::sendSection(unsigned mask)
 {
-    return link->SetParameters(BOARD_ADDRESS, mask, block);
+    return noteAnswer(link->SetParameters(BOARD_ADDRESS, mask, block));
 }
 
 // Reads one section into a copy of the block and takes it over only when
@@ -43,7 +43,7 @@ int FInit::sendSection(unsigned mask)
 int FInit::pollSection(unsigned mask, int expectedLength)
 {
     FeatureParameterBlock fresh = block;
-    if (link->GetParameters(BOARD_ADDRESS, mask, fresh) != expectedLength)
+    if (noteAnswer(link->GetParameters(BOARD_ADDRESS, mask, fresh)) != expectedLength)
         return -1;
     block = fresh;
     return expectedLength;
@@ -84,8 +84,13 @@ int FInit::S_OMNI_SetChannels()
     return result;
 }
 
+// The release-wired sliders also send on keyboard, wheel and track clicks;
+// while the handle is dragged only the release sends.
+
 int FInit::S_SLOC_SetTreshold()
 {
+    if (hS_SOURCE_Treshold->isSliderDown())
+        return 0;
     const int value = hS_SOURCE_Treshold->value();
     block.sloc.threshold = static_cast<int16_t>(value);
     l_SOURCE_Treshold->setNum(value);
@@ -97,6 +102,8 @@ int FInit::S_SLOC_SetTreshold()
 
 int FInit::S_SLOC_SetResolution()
 {
+    if (hs_SOURCE_Resolution->isSliderDown())
+        return 0;
     block.sloc.resolution = static_cast<uint8_t>(hs_SOURCE_Resolution->value());
     return reportResult(sendSection(PARAM_SLOC), QStringLiteral("Set Set Resolution OK"),
                         QStringLiteral("Set Set Resolution OK"),
@@ -134,6 +141,8 @@ int FInit::S_AEC_SetDenoiser()
 
 int FInit::S_AEC_AGCControl()
 {
+    if (hS_AEC_AgcValue->isSliderDown())
+        return 0;
     block.aec.agcLevel = static_cast<uint16_t>(hS_AEC_AgcValue->value());
     const int result = reportResult(sendSection(PARAM_AEC), QStringLiteral("Set AEC AGC OK"),
                                     QStringLiteral("Error: Set AEC AGC failed"));
@@ -283,9 +292,13 @@ int FInit::S_EnableBEAM()
     uint16_t& features = block.general.enabledFeatures;
     int result = 0;
     if (gB_DEMO_Beam->isChecked()) {
-        features = (features & ~FEATURE_AEC) | FEATURE_BEAMFORMING;
-        if (boardNameContains(kestrelBoard))
-            features &= ~FEATURE_SLOC;
+        features &= ~FEATURE_AEC;
+        // Never switched on for a board that does not offer it.
+        if (block.general.availableFeatures & FEATURE_BEAMFORMING) {
+            features |= FEATURE_BEAMFORMING;
+            if (boardNameContains(kestrelBoard))
+                features &= ~FEATURE_SLOC;
+        }
         result = reportResult(sendSection(PARAM_GENERAL), QStringLiteral("Set Set Beam OK"),
                               QStringLiteral("Error: Set Beam  failed"));
         cB_gestureVolumeControl->setChecked(false);
@@ -355,6 +368,8 @@ int FInit::S_EnableSTREAMING()
 // the features that run.
 void FInit::refreshFeatureView()
 {
+    if (!link->IsOpen())
+        return; // the connection ended during the command
     const uint16_t features = block.general.enabledFeatures;
 
     if (features & FEATURE_BEAMFORMING) {

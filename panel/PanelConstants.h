@@ -19,6 +19,13 @@ constexpr int VOLUME_POLL_MS = 500;
 constexpr int BEAM_POLL_MS = 500;
 constexpr int NOISE_POLL_MS = 1000;
 
+// Successive commands without an answer after which the board counts as
+// gone and the port is closed.
+constexpr int MAX_MISSED_ANSWERS = 3;
+
+// Lines the log box keeps; older lines are dropped.
+constexpr int LOG_LINE_LIMIT = 5000;
+
 // Expected answer lengths of the single-section reads.
 constexpr int GENERAL_ANSWER_LENGTH = 33;
 constexpr int SLOC_ANSWER_LENGTH = 25;

@@ -1,6 +1,7 @@
 #include "CDeviceLink.h"
 
 #include <cstring>
+#include <utility>
 
 #include "SerialComm.h"
 
@@ -29,6 +30,14 @@ int CDeviceLink::Close() {
 
 bool CDeviceLink::IsOpen() const {
     return comm->IsOpen();
+}
+
+bool CDeviceLink::HasFailed() const {
+    return comm->HasFailed();
+}
+
+void CDeviceLink::SetSlowWaitHandler(std::function<void()> handler) {
+    comm->SetSlowWaitHandler(std::move(handler));
 }
 
 int CDeviceLink::SetOwnAddress(uint8_t address) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "FeatureParameterBlock.h"
 #include "LinkProtocol.h"
@@ -21,6 +22,10 @@ public:
     int Open(int baud);   // 0 opened, -1 not
     int Close();          // 0 closed, -1 was not open
     bool IsOpen() const;
+    // True once the open port reported an unrecoverable error.
+    bool HasFailed() const;
+    // Called when one exchange has waited longer than a moment.
+    void SetSlowWaitHandler(std::function<void()> handler);
     int SetOwnAddress(uint8_t address);
     int SetTextMode();
     int SetBinaryMode();

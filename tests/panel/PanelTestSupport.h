@@ -99,6 +99,12 @@ class EmulatedBoard
     }
 
     void pause() { ::kill(static_cast<pid_t>(process.processId()), SIGSTOP); }
+    // The board gone at once, as when its process is killed or unplugged.
+    void killNow()
+    {
+        process.kill();
+        process.waitForFinished(3000);
+    }
     void resume() { ::kill(static_cast<pid_t>(process.processId()), SIGCONT); }
 
   private:
