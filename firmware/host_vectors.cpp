@@ -3,6 +3,7 @@
  *   host_vectors run DIR                 outputs of every scenario, host build
  *   host_vectors compare HOST TARGET     compares the two directories
  *   host_vectors table COUNTS            instruction-count table of the target
+ *   host_vectors pin FILE                writes the pinned outputs (digests)
  * Exit status 1 on any mismatch, missing output, missed target or bad input.
  */
 #include <cstdio>
@@ -10,11 +11,13 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "host_report.h"
+#include "pinned_outputs.h"
 #include "scenarios.h"
 
 namespace
@@ -64,6 +67,27 @@ int run(const std::string& dir)
         failures += ok ? 0 : 1;
     }
     return failures == 0 ? 0 : 1;
+}
+
+int pin(const std::string& path)
+{
+    std::map<std::string, PinnedOutput> pins;
+    for (size_t i = 0; i < kScenarioCount; ++i) {
+        HostObserver observer;
+        if (!run_scenario(kScenarios[i], observer)) {
+            std::fprintf(stderr, "%s: FAILED\n", kScenarios[i].name);
+            return 1;
+        }
+        pins[kScenarios[i].name] = pin_output(observer.stream);
+    }
+    std::ofstream out(path, std::ios::trunc);
+    out << format_pinned(pins);
+    if (!out.good()) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        return 1;
+    }
+    std::printf("pinned %zu scenarios in %s\n", pins.size(), path.c_str());
+    return 0;
 }
 
 std::string describe_bound(const Scenario& s)
@@ -166,7 +190,10 @@ int main(int argc, char** argv)
         return compare(argv[2], argv[3]);
     if (mode == "table" && argc == 3)
         return table(argv[2]);
-    std::fprintf(stderr, "usage: %s run DIR | compare HOST_DIR TARGET_DIR | table COUNTS_FILE\n",
+    if (mode == "pin" && argc == 3)
+        return pin(argv[2]);
+    std::fprintf(stderr,
+                 "usage: %s run DIR | compare HOST_DIR TARGET_DIR | table COUNTS_FILE | pin FILE\n",
                  argc > 0 ? argv[0] : "host_vectors");
     return 1;
 }
