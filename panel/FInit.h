@@ -69,7 +69,7 @@ class FInit : public QWidget, private Ui::FormInit
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    friend struct FInitProbe; // read-only inspection by the window tests
+    friend struct FInitProbe; // the window tests read its state and talk to the board past it
 
     // Connection panel.
     int openPort();

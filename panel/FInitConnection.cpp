@@ -2,11 +2,12 @@
 // the board and fitting the panels to it).
 #include "FInit.h"
 
-#include <QRegExp>
 #include <QTimer>
 
+#include <climits>
 #include <cstring>
 
+#include "CComPort.h"
 #include "CDeviceLink.h"
 
 void FInit::S_ListCOMPort()
@@ -46,11 +47,9 @@ void FInit::S_UpdateCOMPort()
         return;
     }
     cB_COMPort->show();
-    QRegExp number(QStringLiteral("(\\d+)"), Qt::CaseSensitive, QRegExp::RegExp);
-    int value = 0;
-    if (number.indexIn(cB_COMPort->currentText()) >= 0)
-        value = number.cap(1).toInt(); // 0 when it does not fit an int
-    sB_PortNumber->setValue(value);
+    // 0 when the name holds no number or one that does not fit an int.
+    const long long number = CComPort::PortNumberOf(cB_COMPort->currentText());
+    sB_PortNumber->setValue(number >= 0 && number <= INT_MAX ? static_cast<int>(number) : 0);
 }
 
 int FInit::openPort()

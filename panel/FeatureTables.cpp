@@ -56,20 +56,11 @@ uint32_t micMaskOfPair(int pairIndex)
 
 int pairOfMicMask(uint32_t micMask)
 {
-    switch (micMask) {
-    case 3:
-        return 5;
-    case 5:
-        return 3;
-    case 6:
-        return 4;
-    case 10:
-        return 1;
-    case 12:
-        return 2;
-    default:
-        return 0;
+    for (int pair = 0; pair < 6; ++pair) {
+        if (pairMasks[pair] == micMask)
+            return pair;
     }
+    return 0;
 }
 
 uint32_t beamMicMask(int directionIndex, bool marrowinBoard)

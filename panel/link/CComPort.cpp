@@ -50,19 +50,14 @@ QString CComPort::PortName() const {
     return port->portName();
 }
 
-namespace {
-
-// The first decimal number in text, or -1 when it holds none.
-long long FirstNumber(const QString& text) {
+long long CComPort::PortNumberOf(const QString& name) {
     static const QRegularExpression digits(QStringLiteral("\\d+"));
-    QRegularExpressionMatch match = digits.match(text);
+    QRegularExpressionMatch match = digits.match(name);
     if (!match.hasMatch()) return -1;
     bool ok = false;
     long long value = match.captured(0).toLongLong(&ok);
     return ok ? value : -1;
 }
-
-}  // namespace
 
 QString CComPort::ResolvePortName(const QString& name) {
     static const QRegularExpression comName(QStringLiteral("^COM(\\d+)$"));
@@ -74,7 +69,7 @@ QString CComPort::ResolvePortName(const QString& name) {
 
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo& info : ports) {
-        if (FirstNumber(info.portName()) == number) return info.systemLocation();
+        if (PortNumberOf(info.portName()) == number) return info.systemLocation();
     }
     const QString emulated = QDir::tempPath() + QStringLiteral("/halvane/") + name;
     if (QFileInfo::exists(emulated)) return emulated;

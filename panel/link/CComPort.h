@@ -70,6 +70,11 @@ public:
     // link <temp dir>/halvane/COMn when it exists, else stays as it is.
     static QString ResolvePortName(const QString& name);
 
+    // The number a listed port name stands for: its first decimal number
+    // ("ttyUSB3" is 3), or -1 when it holds none. The port list of the
+    // window and ResolvePortName must agree on it, so both use this.
+    static long long PortNumberOf(const QString& name);
+
 protected:
     QSerialPort* port;       // owned, no Qt parent
     uint8_t endMarker;       // 0 after construction, FRAME_END or TEXT_END
