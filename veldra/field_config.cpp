@@ -11,9 +11,9 @@
 // Blend toward microphone 1 where the beam's on-axis level |1 - exp(-2 j w tau)|
 // is below BLEND_HIGH, all microphone 1 below BLEND_LOW: limits the
 // equaliser gain (and the self-noise) to 1 / BLEND_HIGH.
-#define BLEND_LOW 0.15f
-#define BLEND_HIGH 0.35f
-#define POSTFILTER_FIRST_BIN 3 // about 190 Hz: below, the beams are mostly self-noise
+#define BLEND_LOW 0.08f
+#define BLEND_HIGH 0.16f
+#define POSTFILTER_FIRST_BIN 1 // the DC bin carries no direction
 #define CALIBRATED_GAIN_START 1.0f
 
 float field_sin(float x) {

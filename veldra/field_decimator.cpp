@@ -33,6 +33,8 @@ uint32_t field_decimator_init(FieldDecimator *dec, uint32_t clock_khz, uint32_t 
   dec->stride = stride == 0 ? 1u : stride;
   dec->byte_swap = byte_swap;
   dec->volume_q16 = kVolumeQ16[volume_db > 51u ? 51u : volume_db];
+  // An alternating history is the PDM mid-level, which the comb maps to 0.
+  memset(dec->recent, 0x55, sizeof dec->recent);
   return plan < 0 ? 1u : 0u;
 }
 

@@ -249,7 +249,7 @@ static void addSource(const Scene &scene, const Source &src, double rate, int ra
   microphoneDelays(scene, src.azimuth_deg, d1, d2);
   const bool moving = src.end_azimuth_deg >= 0.0 && src.end_azimuth_deg != src.azimuth_deg;
   microphoneDelays(scene, moving ? src.end_azimuth_deg : src.azimuth_deg, e1, e2);
-  const double amplitude = std::pow(10.0, src.level_db / 20.0);
+  const double amplitude = std::pow(10.0, src.level_db / 20.0) * (src.inverted ? -1.0 : 1.0);
   const double last = double(std::max<size_t>(count, 2) - 1);
   auto add = [&](const std::vector<float> &seq, long origin, double gain) {
     if (moving) {

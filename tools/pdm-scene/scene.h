@@ -27,6 +27,7 @@ struct Source {
   // A moving source goes from azimuth_deg to end_azimuth_deg at constant
   // angular speed over the scene; not moving when both are equal.
   double end_azimuth_deg = -1.0;  // below 0: same as azimuth_deg
+  bool inverted = false;  // opposite sign (phase-inversion measurements)
   double frequency_hz = 1000.0;  // Tone
   uint32_t seed = 1;             // Noise: its own white noise, band-limited
   std::vector<float> signal;     // Signal: samples at kSourceRate, full scale 1
