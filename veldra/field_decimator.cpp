@@ -90,7 +90,11 @@ static int16_t finish_sample(int32_t x, FieldDecimator *dec) {
   dec->dc_out = y;
   dec->dc_in = x;
   const int shift = DC_EXTRA_BITS + FRACTION_BITS + 16;
-  const int64_t v = (y * dec->volume_q16 + ((int64_t)1 << (shift - 1))) >> shift;
+  int64_t v = (y * dec->volume_q16 + ((int64_t)1 << (shift - 1))) >> shift;
+  if (dec->started < FIELD_START_RAMP) {
+    v = v * dec->started / FIELD_START_RAMP;
+    ++dec->started;
+  }
   return saturate16(v);
 }
 

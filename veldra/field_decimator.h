@@ -3,7 +3,7 @@
 // and a droop-compensating decimating FIR, then a DC blocker, the volume and
 // saturation. Integer arithmetic throughout; bits count as -1 and +1, so the
 // PDM mid-level is zero from the first byte and an empty history starts
-// silent.
+// silent. The first 3 ms fade in, which hides the modulator's own start.
 #ifndef VELDRA_FIELD_DECIMATOR_H
 #define VELDRA_FIELD_DECIMATOR_H
 
@@ -16,6 +16,7 @@
 #define FIELD_FIR_MAX_TAPS 179
 #define FIELD_FIR_MAX_FACTOR 5
 #define FIELD_MAX_BYTES_PER_CALL 256 // 2048 kHz
+#define FIELD_START_RAMP 48 // samples (3 ms) over which the output fades in
 
 // Stages for one PDM clock.
 typedef struct FieldDecimatorPlan {
@@ -38,7 +39,7 @@ typedef struct FieldDecimator {
   uint8_t recent[8];    // last FIELD_COMB_BYTES - 1 input bytes, newest first
   int64_t dc_out;       // DC blocker output, 8 bits below the FIR's scale
   int32_t dc_in;        // DC blocker previous input
-  int32_t spare;
+  int32_t started;       // output samples since init, up to FIELD_START_RAMP
   // Halving inputs: 6 history samples, then one call's samples.
   int32_t halving_in[FIELD_MAX_HALVINGS][FIELD_HALVING_TAPS - 1 + FIELD_MAX_BYTES_PER_CALL];
   // FIR input: taps - 1 history samples, then one call's samples.
