@@ -43,7 +43,7 @@ extern "C" uint32_t Veldra_getFieldDefaults(VeldraFieldOptions *options) {
   options->protected_null = 1;
   options->postfilter = 1;
   options->calibration = 1;
-  options->postfilter_floor_db = -20.0f;
+  options->postfilter_floor_db = -30.0f;
   return 0;
 }
 

@@ -15,6 +15,7 @@
 #define NULL_SMOOTHING 0.9f       // per block: about 80 ms
 #define POSTFILTER_SMOOTHING 0.5f // per block: about 12 ms
 #define POSTFILTER_FREE_RATIO 0.3f // rear/front power up to which nothing is suppressed
+#define LOW_FLOOR_SHARE 0.316f     // -10 dB
 
 static float clamp(float v, float lo, float hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
@@ -108,8 +109,12 @@ static void process_bins(FieldState *fs, bool null_on) {
     }
     float z_re = s.eq_re[k] * y_re - s.eq_im[k] * y_im;
     float z_im = s.eq_re[k] * y_im + s.eq_im[k] * y_re;
+    float floor_gain = fs->floor_gain;
     if (blend_on) {
       const float w = s.blend[k];
+      // Where the output leans on microphone 1 the beam rejects nothing:
+      // the post-filter may suppress 10 dB deeper there.
+      floor_gain *= LOW_FLOOR_SHARE + (1.0f - LOW_FLOOR_SHARE) * w;
       z_re = w * z_re + (1.0f - w) * a_re;
       z_im = w * z_im + (1.0f - w) * a_im;
     }
@@ -120,7 +125,7 @@ static void process_bins(FieldState *fs, bool null_on) {
       float gain = 1.0f;
       if (s.postfilter_on[k] > 0.0f) {
         const float ratio = st.pf_out[k] > 0.0f ? st.pf_rear[k] / st.pf_out[k] : 0.0f;
-        gain = clamp((1.0f - ratio) / (1.0f - POSTFILTER_FREE_RATIO), fs->floor_gain, 1.0f);
+        gain = clamp((1.0f - ratio) / (1.0f - POSTFILTER_FREE_RATIO), floor_gain, 1.0f);
       }
       z_re *= gain;
       z_im *= gain;

@@ -62,7 +62,7 @@ TEST(FieldMode, OptionsBlockSizeAndReturnToTheSpecifiedMode)
   const FieldState *fs = field_state(f.ctrl());
   EXPECT_EQ(fs->options.postfilter, 1);            // replaced by its default
   EXPECT_EQ(fs->options.calibration, 0);           // valid, kept
-  EXPECT_NEAR(fs->floor_gain, 0.1f, 1e-4f);        // -20 dB default
+  EXPECT_NEAR(fs->floor_gain, 0.0316f, 1e-4f);     // -30 dB default
   bad.postfilter_floor_db = -6.0f;
   bad.postfilter = 1;
   EXPECT_EQ(Veldra_setFieldOptions(&f.handle, &bad), 0u);

@@ -149,7 +149,9 @@ typedef struct {
                               frequencies; 0: the standard equaliser and
                               the configured gain (1.0 when automatic).
                               Default 1 */
-  float postfilter_floor_db; /* lowest post-filter gain, -40..0 dB; default -20 */
+  float postfilter_floor_db; /* lowest post-filter gain, -40..0 dB; default -30
+                                (10 dB deeper where the output leans on
+                                microphone 1) */
 } VeldraFieldOptions;
 
 /* Writes the defaults (every stage on) into options; returns 0. */
