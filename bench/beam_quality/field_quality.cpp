@@ -474,7 +474,7 @@ void beamReport(bool quick, FILE *csv)
     for (int m = 0; m < kModeCount; ++m) {
       std::printf(" | %5.1f %6.1f %6.1f", fig[m].level - reference, fig[m].snr, fig[m].sisdr);
       if (csv)
-        std::fprintf(csv, "field-beam,%s,%s,%.2f,%.2f,%.2f\n", b.name.c_str(), kModes[m].name,
+        std::fprintf(csv, "field-beam,\"%s\",%s,%.2f,%.2f,%.2f\n", b.name.c_str(), kModes[m].name,
                      fig[m].level - reference, fig[m].snr, fig[m].sisdr);
     }
     std::printf("\n");
