@@ -7,6 +7,6 @@
 #include <cstdio>
 
 // Prints the tables; writes "field-..." rows to csv when not null.
-void fieldQualityReport(bool quick, FILE *csv);
+void fieldQualityReport(bool quick, FILE* csv);
 
 #endif
