@@ -94,7 +94,7 @@ static int16_t saturate16(int64_t v)
 static int16_t finish_sample(int32_t x, FieldDecimator* dec)
 {
     const int64_t held = dec->dc_out;
-    const int64_t y = ((int64_t)(x - dec->dc_in) << DC_EXTRA_BITS) + held -
+    const int64_t y = (int64_t)(x - dec->dc_in) * (1 << DC_EXTRA_BITS) + held -
                       ((held + (1 << (DC_POLE_SHIFT - 1))) >> DC_POLE_SHIFT);
     dec->dc_out = y;
     dec->dc_in = x;
