@@ -114,7 +114,7 @@ uint32_t libBeamforming_GetLibVersion(char *buffer);
  *
  *   VeldraFieldOptions o; Veldra_getFieldDefaults(&o);   switch stages
  *   Veldra_getFieldMemorySize(&h);       h.algorithm_type set first
- *   h.internal_memory = <block of h.internal_memory_size bytes, 8-aligned>;
+ *   h.internal_memory = <block of h.internal_memory_size bytes, 4-aligned>;
  *   Veldra_InitField(&h, &o);            instead of Veldra_Init
  *   Veldra_setConfig, Veldra_FirstStep, Veldra_SecondStep as before.
  *
