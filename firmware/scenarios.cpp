@@ -16,7 +16,7 @@ constexpr size_t kFftLength = 256;
 constexpr uint32_t kFftVectors = 64;
 
 // Working block shared by the scenarios (one runs at a time).
-alignas(8) uint8_t g_working_block[64 * 1024];
+alignas(8) uint8_t g_working_block[80 * 1024];
 
 // Microphone-to-microphone travel time in samples at `rate`, rounded.
 uint32_t travel_samples(uint16_t tenths_of_mm, uint32_t rate)
@@ -46,11 +46,17 @@ bool set_up_veldra(const Scenario& s, VeldraHandle& handle)
     handle.algorithm_type = (uint8_t)s.algorithm_type;
     handle.second_output = s.second_output;
     handle.delay_enable = 1;
-    Veldra_getMemorySize(&handle);
+    bool field = s.library == Library::VeldraField;
+    if (field)
+        Veldra_getFieldMemorySize(&handle);
+    else
+        Veldra_getMemorySize(&handle);
     if (handle.internal_memory_size > sizeof g_working_block)
         return false;
     handle.internal_memory = g_working_block;
-    if (Veldra_Init(&handle) != 0)
+    VeldraFieldOptions options;
+    Veldra_getFieldDefaults(&options);
+    if ((field ? Veldra_InitField(&handle, &options) : Veldra_Init(&handle)) != 0)
         return false;
     VeldraConfig config{};
     config.mic_distance = s.mic_distance;
@@ -177,6 +183,15 @@ const Scenario kScenarios[] = {
      VELDRA_SECOND_OUTPUT_REAR, 0.0f, false, 0, false, false, 2, 60.0},
     {"veldra_pcm_type3", Library::Veldra, 800, VELDRA_FORMAT_PCM, 16, 3, 212,
      VELDRA_SECOND_OUTPUT_REAR, 1.0f, false, 0, false, false, 2, 60.0},
+    // Field mode: every stage, automatic second-microphone gain.
+    {"veldra_field_pdm1024_type2", Library::VeldraField, 1000, VELDRA_FORMAT_PDM, 1024, 2, 150,
+     VELDRA_SECOND_OUTPUT_REAR, 0.0f, true, 0, false, true, 0, 0.0},
+    {"veldra_field_pdm2048_type3", Library::VeldraField, 1000, VELDRA_FORMAT_PDM, 2048, 3, 209,
+     VELDRA_SECOND_OUTPUT_MIC1, 0.0f, false, 0, false, true, 0, 0.0},
+    {"veldra_field_pdm384_type0", Library::VeldraField, 500, VELDRA_FORMAT_PDM, 384, 0, 100,
+     VELDRA_SECOND_OUTPUT_NONE, 1.0f, false, 0, false, true, 0, 0.0},
+    {"veldra_field_pcm_type2", Library::VeldraField, 600, VELDRA_FORMAT_PCM, 16, 2, 212,
+     VELDRA_SECOND_OUTPUT_REAR, 0.0f, false, 0, false, true, 0, 0.0},
     {"ostrel_tail512", Library::Ostrel, 3000, 0, 0, 0, 0, 0, 0.0f, false, 512, false, false, 2,
      60.0},
     {"ostrel_tail512_preprocess", Library::Ostrel, 3000, 0, 0, 0, 0, 0, 0.0f, false, 512, true,
@@ -210,6 +225,7 @@ bool run_scenario(const Scenario& scenario, RunObserver& observer)
 {
     switch (scenario.library) {
     case Library::Veldra:
+    case Library::VeldraField:
         return run_veldra(scenario, observer);
     case Library::Ostrel:
         return run_ostrel(scenario, observer);

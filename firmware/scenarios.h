@@ -15,7 +15,8 @@
 namespace fwvectors
 {
 
-enum class Library { Veldra, Ostrel, Fft };
+// VeldraField: the beamforming library in field mode, every stage on.
+enum class Library { Veldra, VeldraField, Ostrel, Fft };
 
 // The library calls that are timed on the target.
 enum class Call { FirstStep, SecondStep, DataInput, Process, Fft, Ifft, Count };

@@ -5,6 +5,7 @@
 
 #include "delay.h"
 #include "equaliser.h"
+#include "field_mode.h"
 #include "pdm_filter.h"
 #include "veldra.h"
 #include "veldra_internal.h"
@@ -112,7 +113,7 @@ static void estimate_gain(VeldraControl *ctrl) {
 
 // Stores the beams, plays out one output frame per sample, advances the
 // indices and the block-ready flag.
-static void exchange_rings(VeldraControl *ctrl, int16_t *out, const int16_t *channel1) {
+void veldra_exchange_rings(VeldraControl *ctrl, int16_t *out, const int16_t *channel1) {
   int16_t *front_ring = veldra_region<int16_t>(ctrl, ctrl->front_ring_at);
   int16_t *rear_ring = veldra_region<int16_t>(ctrl, ctrl->rear_ring_at);
   const int16_t *out_ring = veldra_region<int16_t>(ctrl, ctrl->out_ring_at);
@@ -137,7 +138,7 @@ static void exchange_rings(VeldraControl *ctrl, int16_t *out, const int16_t *cha
   ctrl->read_index = (uint16_t)r;
 }
 
-static uint32_t count_call(VeldraControl *ctrl) {
+uint32_t veldra_count_call(VeldraControl *ctrl) {
   if (ctrl->calls_in_block == VELDRA_CALLS_PER_BLOCK - 1) {
     ctrl->calls_in_block = 0;
     return 1;
@@ -154,15 +155,16 @@ static uint32_t unconfigured_step(int16_t *out, VeldraControl *ctrl) {
   memset(ctrl->f1, 0, sizeof ctrl->f1);
   const uint32_t stride = ctrl->out_channels;
   const bool channel1 = ctrl->second_output != VELDRA_SECOND_OUTPUT_NONE;
-  exchange_rings(ctrl, out, channel1 ? ctrl->f1 : nullptr);
+  veldra_exchange_rings(ctrl, out, channel1 ? ctrl->f1 : nullptr);
   for (uint32_t i = 0; i < VELDRA_FRAME; ++i) out[i * stride] = 0;
-  return count_call(ctrl);
+  return veldra_count_call(ctrl);
 }
 
 extern "C" uint32_t Veldra_FirstStep(const void *mic1, const void *mic2, int16_t *out,
                                      VeldraHandle *handle) {
   VeldraControl *ctrl = veldra_control(handle);
   if (ctrl->path == VELDRA_PATH_NONE) return unconfigured_step(out, ctrl);
+  if (ctrl->field_at) return field_first_step(mic1, mic2, out, ctrl);
 
   front_inputs(mic1, mic2, ctrl);
   if (ctrl->mic2_gain == 0.0f) estimate_gain(ctrl);
@@ -174,6 +176,6 @@ extern "C" uint32_t Veldra_FirstStep(const void *mic1, const void *mic2, int16_t
   const int16_t *channel1 = nullptr;
   if (ctrl->second_output == VELDRA_SECOND_OUTPUT_MIC1) channel1 = ctrl->f1;
   if (ctrl->second_output == VELDRA_SECOND_OUTPUT_REAR) channel1 = ctrl->rear;
-  exchange_rings(ctrl, out, channel1);
-  return count_call(ctrl);
+  veldra_exchange_rings(ctrl, out, channel1);
+  return veldra_count_call(ctrl);
 }

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "echo.h"
+#include "field_mode.h"
 #include "preprocess.h"
 #include "second_step.h"
 #include "veldra.h"
@@ -33,7 +34,9 @@ extern "C" uint32_t Veldra_SecondStep(VeldraHandle *handle) {
   int16_t *out = veldra_region<int16_t>(ctrl, ctrl->out_ring_at) + target_at;
 
   const uint32_t type = ctrl->algorithm_type;
-  if (type >= VELDRA_TYPE_ADAPTIVE)
+  if (ctrl->field_at)
+    field_second_step(ctrl, front, rear, out, target_at);
+  else if (type >= VELDRA_TYPE_ADAPTIVE)
     adaptive_A_run(veldra_region<EchoState>(ctrl, ctrl->adaptive_at), front, rear, out);
   else
     memcpy(out, front, VELDRA_BLOCK * sizeof(int16_t));

@@ -5,6 +5,7 @@
 
 #include "delay.h"
 #include "equaliser.h"
+#include "field_mode.h"
 #include "pdm_filter.h"
 #include "veldra.h"
 #include "veldra_internal.h"
@@ -151,6 +152,7 @@ extern "C" uint32_t Veldra_setConfig(VeldraHandle *handle, const VeldraConfig *c
                       rear ? veldra_region<EqualiserRecord>(ctrl, ctrl->equaliser_at[BEAM_REAR])
                            : nullptr,
                       ctrl->mic_distance, ctrl->mic2_gain);
+  if (ctrl->field_at) field_configure(ctrl);
   return errors;
 }
 
@@ -160,6 +162,7 @@ extern "C" uint32_t Veldra_getConfig(VeldraHandle *handle, VeldraConfig *config)
   config->algorithm_type = ctrl->algorithm_type;
   config->volume = ctrl->volume;
   config->mic2_gain = ctrl->mic2_gain == 0.0f ? ctrl->estimated_gain : ctrl->mic2_gain;
+  if (ctrl->field_at && ctrl->mic2_gain == 0.0f) config->mic2_gain = field_estimated_gain(veldra_control(handle));
   return 0;
 }
 

@@ -136,6 +136,7 @@ typedef struct VeldraControl {
   uint32_t denoiser_bank_at;
   uint32_t adaptive_at;
   uint32_t adaptive_fft_at;
+  uint32_t field_at;           // field-mode region; 0 = specified mode
 } VeldraControl;
 
 enum { FILTER_A = 0, FILTER_D = 1, FILTER_B = 2, FILTER_C = 3 };
@@ -161,5 +162,10 @@ static inline bool veldra_rear_beam_needed(const VeldraControl *ctrl) {
   return ctrl->algorithm_type >= VELDRA_TYPE_ADAPTIVE ||
          ctrl->second_output == VELDRA_SECOND_OUTPUT_REAR;
 }
+
+// Ring exchange and block counting of the first step, shared with the
+// field-mode first step.
+void veldra_exchange_rings(VeldraControl *ctrl, int16_t *out, const int16_t *channel1);
+uint32_t veldra_count_call(VeldraControl *ctrl);
 
 #endif

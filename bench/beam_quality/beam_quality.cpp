@@ -17,7 +17,9 @@
 //    speaks against power in the talker's pauses (known from the clean
 //    signal, with guard intervals), (P_speech - P_pause) / P_pause.
 //
-//   beam_quality [--csv FILE] [--quick]
+// 3. Specified mode against field mode (field_quality.h).
+//
+//   beam_quality [--csv FILE] [--quick] [--field-only]
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -25,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "field_quality.h"
 #include "scene.h"
 #include "veldra.h"
 
@@ -96,6 +99,7 @@ const char *typeName(uint32_t type)
 struct Options {
   std::string csv;
   bool quick = false;
+  bool field_only = false;
 };
 
 void polarReport(const Options &opt, FILE *csv)
@@ -247,8 +251,10 @@ int main(int argc, char **argv)
       opt.csv = argv[++i];
     } else if (std::strcmp(argv[i], "--quick") == 0) {
       opt.quick = true;
+    } else if (std::strcmp(argv[i], "--field-only") == 0) {
+      opt.field_only = true;
     } else {
-      std::fprintf(stderr, "usage: beam_quality [--csv FILE] [--quick]\n");
+      std::fprintf(stderr, "usage: beam_quality [--csv FILE] [--quick] [--field-only]\n");
       return 2;
     }
   }
@@ -261,8 +267,11 @@ int main(int argc, char **argv)
     }
     std::fprintf(csv, "kind,spacing_mm,type,freq_or_input,angle_or_value,value\n");
   }
-  polarReport(opt, csv);
-  snrReport(opt, csv);
+  if (!opt.field_only) {
+    polarReport(opt, csv);
+    snrReport(opt, csv);
+  }
+  fieldQualityReport(opt.quick, csv);
   if (csv && std::fclose(csv) != 0) {
     std::fprintf(stderr, "beam_quality: cannot write %s\n", opt.csv.c_str());
     return 1;

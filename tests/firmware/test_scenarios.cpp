@@ -67,7 +67,7 @@ TEST(Scenarios, RunsAreReproducibleAndCarrySignal)
             EXPECT_EQ(recorder.calls[static_cast<int>(Call::Fft)], 64);
             continue;
         }
-        bool veldra = s.library == Library::Veldra;
+        bool veldra = s.library == Library::Veldra || s.library == Library::VeldraField;
         int per_ms = veldra ? static_cast<int>(Call::FirstStep) : static_cast<int>(Call::DataInput);
         int per_block =
             veldra ? static_cast<int>(Call::SecondStep) : static_cast<int>(Call::Process);

@@ -71,6 +71,10 @@ TEST_F(PdmScene, HelpAndBadOptions) {
       {base + " --seed 1.5" + tone, 2, "--seed: expected a whole number"},
       {base + " --seed -1" + tone, 2, "--seed: expected a whole number"},
       {base + " --mic-noise 3" + tone, 2, "--mic-noise: expected a level"},
+      {base + " --modulator-order 3" + tone, 2, "--modulator-order: expected 2 or 4"},
+      {base + " --mic2-sensitivity 21" + tone, 2, "--mic2-sensitivity: expected dB"},
+      {base + " --tone 1000@0..190", 2, "--tone: expected FREQ@ANGLE[:DB]"},
+      {base + " --noise 30..x", 2, "--noise: expected ANGLE[:DB]"},
       {"--clock 1024 --out " + path("no/such/dir/out.pdm") + tone, 2, "cannot create"},
   });
   EXPECT_FALSE(fs::exists(path("out.pdm")));
@@ -133,6 +137,32 @@ TEST_F(PdmScene, ToneLevelAndDelayBetweenMicrophones) {
     for (int m = 0; m < 2; ++m) mic[m] = tone_coefficient(pcm[m], freq, 16e3);
     EXPECT_NEAR(std::abs(mic[0]), 0.1, 0.0002);
     EXPECT_NEAR(std::arg(mic[0] / mic[1]), expected_phase, 0.0005);
+  }
+}
+
+// Fourth-order modulator, a second microphone 3 dB more sensitive and a
+// tone moving from the front (0 degrees) to behind (180): levels from the
+// bits, and the lag of the second microphone at the start and at the end.
+TEST_F(PdmScene, FourthOrderMismatchAndMovingSource) {
+  const Outcome outcome = run_tool("--clock 1024 --spacing 15 --duration 2 --modulator-order 4 "
+                                   "--mic2-sensitivity 3 --out " + path("out.pdm") +
+                                   " --tone 1000@0..180:-20");
+  ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
+  const std::vector<uint8_t> pdm = read_bytes(path("out.pdm"));
+  std::vector<double> bits[2];
+  for (int m = 0; m < 2; ++m) bits[m] = microphone_bits(pdm, m);
+  const size_t tenth = 102400;  // 0.1 s of bits
+  const double travel = 2.0 * kPi * 1000.0 * 0.015 / 343.0;
+  for (int end = 0; end < 2; ++end) {
+    std::complex<double> mic[2];
+    for (int m = 0; m < 2; ++m) {
+      const auto first = bits[m].begin() + long(end ? bits[m].size() - tenth : 0);
+      mic[m] = tone_coefficient(std::vector<double>(first, first + long(tenth)), 1000.0, 1024e3);
+    }
+    EXPECT_NEAR(std::abs(mic[0]), 0.1, 0.001);
+    EXPECT_NEAR(std::abs(mic[1]), 0.1 * std::pow(10.0, 3.0 / 20.0), 0.0015);
+    // The 0.1 s segments average the direction over 9 degrees.
+    EXPECT_NEAR(std::arg(mic[0] / mic[1]), end ? -travel : travel, 0.02);
   }
 }
 

@@ -143,12 +143,12 @@ TEST_F(VeldraRun, PcmOutputIsAlignedWithTheFirstMicrophone) {
 // A 1 kHz tone in front of a 15 mm array and the same tone behind it: the
 // front beam keeps the first and rejects the second by far more than the
 // 20 dB asked here (a cardioid's null; about 50 dB measured), and the rear
-// beam on channel 1 does the opposite.
+// beam on channel 1 does the opposite; in field mode too.
 TEST_F(VeldraRun, PdmSceneFrontBeamRejectsTheRear) {
   const std::string scene = "--clock 1024 --spacing 15 --duration 1 --tone 1000@";
   if (!make_scene(scene + "0:-20", "front.pdm") || !make_scene(scene + "180:-20", "back.pdm"))
     GTEST_SKIP() << "pdm-scene not built";
-  for (const char *type : {"0", "2"}) {
+  for (const char *type : {"0", "2", "2 --field"}) {
     SCOPED_TRACE(std::string("type ") + type);
     double front[2] = {0.0, 0.0}, back[2] = {0.0, 0.0};
     for (int side = 0; side < 2; ++side) {
@@ -170,24 +170,26 @@ TEST_F(VeldraRun, PdmSceneFrontBeamRejectsTheRear) {
 }
 
 // PDM input: the second output (first microphone, same call) and the beam
-// (played out 256 samples later, which the tool removes) line up; and a
-// file that ends inside a millisecond is padded to a whole one.
+// (played out 256 samples later, 384 in field mode, which the tool removes)
+// line up; and a file that ends inside a millisecond is padded to a whole
+// one.
 TEST_F(VeldraRun, PdmSecondOutputLinesUpWithTheBeam) {
   if (!make_scene("--clock 512 --spacing 15 --duration 0.5 --noise 0:-25", "noise.pdm"))
     GTEST_SKIP() << "pdm-scene not built";
-  const Outcome outcome = run_tool("--pdm " + path("noise.pdm") +
-                                   " --clock 512 --second-output 1 --out " + path("out.wav"));
-  ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
-  std::vector<double> out[2];
+  for (const char *mode : {"", " --field", " --field-decimation --field-calibration"}) {
+    SCOPED_TRACE(mode);
+    const Outcome outcome = run_tool("--pdm " + path("noise.pdm") + mode +
+                                     " --clock 512 --second-output 1 --out " + path("out.wav"));
+    ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
+    std::vector<double> out[2];
     ASSERT_TRUE(read_stereo(path("out.wav"), out));
-  ASSERT_EQ(out[0].size(), 8000u);
-  long best = 0;
-  for (long lag = -300; lag <= 300; ++lag)
-    if (correlation(out[0], out[1], lag) >
-        correlation(out[0], out[1], best))
-      best = lag;
-  EXPECT_LE(std::labs(best), 2) << best;
-  EXPECT_GT(correlation(out[0], out[1], best), 0.5);
+    ASSERT_EQ(out[0].size(), 8000u);
+    long best = 0;
+    for (long lag = -300; lag <= 300; ++lag)
+      if (correlation(out[0], out[1], lag) > correlation(out[0], out[1], best)) best = lag;
+    EXPECT_LE(std::labs(best), 2) << best;
+    EXPECT_GT(correlation(out[0], out[1], best), 0.5);
+  }
 
   // 2.5 ms of bytes: three milliseconds out, with a warning.
   std::ifstream in(path("noise.pdm"), std::ios::binary);

@@ -20,7 +20,8 @@ const char kUsage[] =
     "\n"
     "Simulates two microphones SPACING apart on one axis (the first one in\n"
     "front), plane waves from the given azimuths (0 = front, 180 = behind),\n"
-    "each microphone a second-order sigma-delta modulator at the PDM clock.\n"
+    "each microphone a second-order (or fourth-order) sigma-delta modulator\n"
+    "at the PDM clock.\n"
     "Writes the PDM bytes interleaved byte by byte, first microphone first,\n"
     "most significant bit earliest. Full scale (0 dB) is a PDM density of 1.\n"
     "\n"
@@ -32,6 +33,9 @@ const char kUsage[] =
     "  --mic-noise DB           self-noise of each microphone, RMS dB full scale\n"
     "  --seed N                 seed of noise, dither and self-noise (default 7)\n"
     "  --pcm-out FILE.wav       also write the ideal 16 kHz 16-bit stereo signals\n"
+    "  --modulator-order N      sigma-delta order of the microphones: 2 (default) or 4\n"
+    "  --mic2-sensitivity DB    second microphone's sensitivity against the first,\n"
+    "                           -20..20 dB (default 0)\n"
     "  -h, --help               this text\n"
     "sources (any number, at least one):\n"
     "  --tone FREQ@ANGLE[:DB]   sine of FREQ Hz, peak level DB (default -20)\n"
@@ -41,7 +45,9 @@ const char kUsage[] =
     "  --speech FILE@ANGLE[:DB] a sound file (mixed to mono, resampled to\n"
     "                           16 kHz), gain DB (default 0)\n"
     "  --diffuse-noise DB[:N]   N uncorrelated noises (default 24) from directions\n"
-    "                           of uniform cosine, total RMS level DB\n";
+    "                           of uniform cosine, total RMS level DB\n"
+    "An ANGLE may be START..END (degrees, 0..180): the source moves from START to\n"
+    "END at constant angular speed over the scene.\n";
 
 const unsigned kClocks[] = {256, 384, 512, 768, 1024, 1280, 2048};
 
@@ -54,9 +60,19 @@ bool parseNumber(const std::string &text, double &value)
   return errno == 0 && end == text.c_str() + text.size() && std::isfinite(value);
 }
 
+// "A" or "A..B": a fixed or a moving direction (end -1 when fixed).
+bool parseAngle(const std::string &text, double &angle, double &end)
+{
+  const size_t dots = text.find("..");
+  end = -1.0;
+  if (dots == std::string::npos) return parseNumber(text, angle);
+  return parseNumber(text.substr(0, dots), angle) && parseNumber(text.substr(dots + 2), end) &&
+         angle >= 0.0 && angle <= 180.0 && end >= 0.0 && end <= 180.0;
+}
+
 // Splits "HEAD@ANGLE[:DB]" at the last '@'; the level part is optional.
 bool parseDirected(const std::string &text, std::string &head, double &angle,
-                   double &level, bool need_head)
+                   double &level, bool need_head, double *end = nullptr)
 {
   std::string rest = text;
   if (need_head) {
@@ -70,7 +86,10 @@ bool parseDirected(const std::string &text, std::string &head, double &angle,
     if (!parseNumber(rest.substr(colon + 1), level)) return false;
     rest = rest.substr(0, colon);
   }
-  return parseNumber(rest, angle);
+  double moving_end = -1.0;
+  if (!parseAngle(rest, angle, moving_end)) return false;
+  if (end) *end = moving_end;
+  return end != nullptr || moving_end < 0.0;
 }
 
 bool readSoundFile(const std::string &path, std::vector<float> &mono, std::string &error)
@@ -189,6 +208,14 @@ int main(int argc, char **argv)
       if (!parseNumber(value, number) || number > 0.0)
         return fail("--mic-noise: expected a level in dB full scale, at most 0, got " + value);
       scene.mic_noise_db = number;
+    } else if (opt == "--modulator-order") {
+      if (!parseNumber(value, number) || (number != 2.0 && number != 4.0))
+        return fail("--modulator-order: expected 2 or 4, got " + value);
+      scene.modulator_order = int(number);
+    } else if (opt == "--mic2-sensitivity") {
+      if (!parseNumber(value, number) || number < -20.0 || number > 20.0)
+        return fail("--mic2-sensitivity: expected dB from -20 to 20, got " + value);
+      scene.mic2_sensitivity_db = number;
     } else if (opt == "--seed") {
       if (!parseNumber(value, number) || number < 0 || number > 4294967295.0 || number != std::floor(number))
         return fail("--seed: expected a whole number, got " + value);
@@ -209,10 +236,10 @@ int main(int argc, char **argv)
   for (const Pending &p : pending) {
     pdmscene::Source src;
     std::string head, error;
-    double angle = 0.0;
+    double angle = 0.0, end = -1.0;
     if (p.kind == "--tone") {
       double level = -20.0, freq = 0.0;
-      if (!parseDirected(p.text, head, angle, level, true) || !parseNumber(head, freq))
+      if (!parseDirected(p.text, head, angle, level, true, &end) || !parseNumber(head, freq))
         return fail("--tone: expected FREQ@ANGLE[:DB], got " + p.text);
       if (freq <= 0.0 || freq >= 8000.0)
         return fail("--tone: frequency must lie between 0 and 8000 Hz, got " + head);
@@ -221,21 +248,21 @@ int main(int argc, char **argv)
       src.level_db = level;
     } else if (p.kind == "--noise") {
       double level = -30.0;
-      if (!parseDirected(p.text, head, angle, level, false))
+      if (!parseDirected(p.text, head, angle, level, false, &end))
         return fail("--noise: expected ANGLE[:DB], got " + p.text);
       src.kind = pdmscene::SourceKind::Noise;
       src.level_db = level;
       src.seed = scene.seed * 101u + uint32_t(scene.sources.size()) + 1u;
     } else if (p.kind == "--speechlike") {
       double level = 0.0;
-      if (!parseDirected(p.text, head, angle, level, false))
+      if (!parseDirected(p.text, head, angle, level, false, &end))
         return fail("--speechlike: expected ANGLE[:DB], got " + p.text);
       src.kind = pdmscene::SourceKind::Signal;
       src.signal = pdmscene::speechLikeSignal(scene.duration_s, scene.seed);
       src.level_db = level;
     } else if (p.kind == "--speech") {
       double level = 0.0;
-      if (!parseDirected(p.text, head, angle, level, true))
+      if (!parseDirected(p.text, head, angle, level, true, &end))
         return fail("--speech: expected FILE@ANGLE[:DB], got " + p.text);
       if (!readSoundFile(head, src.signal, error)) return fail(error);
       src.kind = pdmscene::SourceKind::Signal;
@@ -251,6 +278,7 @@ int main(int argc, char **argv)
       continue;
     }
     src.azimuth_deg = angle;
+    src.end_azimuth_deg = end;
     scene.sources.push_back(std::move(src));
   }
 

@@ -77,6 +77,38 @@ void addDelayedSequence(const std::vector<float> &s, long origin, double gain,
   }
 }
 
+// As addDelayedSequence, for a delay that moves linearly from delay0_s to
+// delay1_s over the output; the fractional delay is taken from a table of
+// kPhases kernels.
+void addMovingSequence(const std::vector<float> &s, long origin, double gain, double delay0_s,
+                       double delay1_s, int ratio, std::vector<double> &out)
+{
+  constexpr int kPhases = 1024;
+  static std::vector<double> table;
+  if (table.empty()) {
+    table.resize(size_t(kPhases + 1) * 2 * kHalfTaps);
+    for (int p = 0; p <= kPhases; ++p)
+      for (int j = -kHalfTaps + 1; j <= kHalfTaps; ++j)
+        table[size_t(p) * 2 * kHalfTaps + size_t(j + kHalfTaps - 1)] =
+            lowPassKernel(double(p) / kPhases - j);
+  }
+  const long length = long(s.size());
+  const double count = double(std::max<size_t>(out.size(), 2) - 1);
+  for (size_t n = 0; n < out.size(); ++n) {
+    const double delay = (delay0_s + (delay1_s - delay0_s) * double(n) / count) * kSourceRate;
+    const double u = double(n) / ratio - delay;
+    const long base = long(std::floor(u));
+    const int phase = int(std::lround((u - double(base)) * kPhases));
+    const double *t = &table[size_t(phase) * 2 * kHalfTaps];
+    double acc = 0.0;
+    for (int j = -kHalfTaps + 1; j <= kHalfTaps; ++j) {
+      const long k = base + origin + j;
+      if (k >= 0 && k < length) acc += double(s[size_t(k)]) * t[j + kHalfTaps - 1];
+    }
+    out[n] += gain * acc;
+  }
+}
+
 size_t millisecondsOf(double duration_s) { return size_t(std::max(0.0, std::floor(duration_s * 1000.0 + 0.5))); }
 
 // Two-pole resonator at 16 kHz.
@@ -208,6 +240,52 @@ void microphoneDelays(const Scene &scene, double azimuth_deg, double &mic1_s,
   mic2_s = half_path;
 }
 
+// Adds one source to both microphone signals.
+static void addSource(const Scene &scene, const Source &src, double rate, int ratio,
+               std::vector<double> &mic1, std::vector<double> &mic2)
+{
+  const size_t count = mic1.size();
+  double d1 = 0.0, d2 = 0.0, e1 = 0.0, e2 = 0.0;
+  microphoneDelays(scene, src.azimuth_deg, d1, d2);
+  const bool moving = src.end_azimuth_deg >= 0.0 && src.end_azimuth_deg != src.azimuth_deg;
+  microphoneDelays(scene, moving ? src.end_azimuth_deg : src.azimuth_deg, e1, e2);
+  const double amplitude = std::pow(10.0, src.level_db / 20.0) * (src.inverted ? -1.0 : 1.0);
+  const double last = double(std::max<size_t>(count, 2) - 1);
+  auto add = [&](const std::vector<float> &seq, long origin, double gain) {
+    if (moving) {
+      addMovingSequence(seq, origin, gain, d1, e1, ratio, mic1);
+      addMovingSequence(seq, origin, gain, d2, e2, ratio, mic2);
+    } else {
+      addDelayedSequence(seq, origin, gain, d1, ratio, mic1);
+      addDelayedSequence(seq, origin, gain, d2, ratio, mic2);
+    }
+  };
+  switch (src.kind) {
+    case SourceKind::Tone:
+      for (size_t n = 0; n < count; ++n) {
+        const double t = double(n) / rate;
+        const double share = double(n) / last;
+        const double t1 = d1 + (e1 - d1) * share, t2 = d2 + (e2 - d2) * share;
+        mic1[n] += amplitude * std::sin(2.0 * kPi * src.frequency_hz * (t - t1));
+        mic2[n] += amplitude * std::sin(2.0 * kPi * src.frequency_hz * (t - t2));
+      }
+      break;
+    case SourceKind::Noise: {
+      // White noise at the source rate; the interpolation keeps the band
+      // below 7.2 kHz, hence the scaling to the requested RMS.
+      const long margin = 2 * kHalfTaps + 4;
+      std::vector<float> noise(count / size_t(ratio) + size_t(2 * margin));
+      Random rng(src.seed);
+      for (float &x : noise) x = float(rng.gaussian());
+      add(noise, margin, amplitude / std::sqrt(2.0 * kCutoff));
+      break;
+    }
+    case SourceKind::Signal:
+      add(src.signal, 0, amplitude);
+      break;
+  }
+}
+
 void renderMicrophones(const Scene &scene, double rate, std::vector<double> &mic1,
                        std::vector<double> &mic2)
 {
@@ -215,36 +293,7 @@ void renderMicrophones(const Scene &scene, double rate, std::vector<double> &mic
   const size_t count = millisecondsOf(scene.duration_s) * size_t(16 * ratio);
   mic1.assign(count, 0.0);
   mic2.assign(count, 0.0);
-  for (const Source &src : scene.sources) {
-    double d1 = 0.0, d2 = 0.0;
-    microphoneDelays(scene, src.azimuth_deg, d1, d2);
-    const double amplitude = std::pow(10.0, src.level_db / 20.0);
-    switch (src.kind) {
-      case SourceKind::Tone:
-        for (size_t n = 0; n < count; ++n) {
-          const double t = double(n) / rate;
-          mic1[n] += amplitude * std::sin(2.0 * kPi * src.frequency_hz * (t - d1));
-          mic2[n] += amplitude * std::sin(2.0 * kPi * src.frequency_hz * (t - d2));
-        }
-        break;
-      case SourceKind::Noise: {
-        // White noise at the source rate; the interpolation keeps the band
-        // below 7.2 kHz, hence the scaling to the requested RMS.
-        const long margin = 2 * kHalfTaps + 4;
-        std::vector<float> noise(count / size_t(ratio) + size_t(2 * margin));
-        Random rng(src.seed);
-        for (float &x : noise) x = float(rng.gaussian());
-        const double gain = amplitude / std::sqrt(2.0 * kCutoff);
-        addDelayedSequence(noise, margin, gain, d1, ratio, mic1);
-        addDelayedSequence(noise, margin, gain, d2, ratio, mic2);
-        break;
-      }
-      case SourceKind::Signal:
-        addDelayedSequence(src.signal, 0, amplitude, d1, ratio, mic1);
-        addDelayedSequence(src.signal, 0, amplitude, d2, ratio, mic2);
-        break;
-    }
-  }
+  for (const Source &src : scene.sources) addSource(scene, src, rate, ratio, mic1, mic2);
   if (scene.mic_noise_db > -200.0) {
     // Self-noise of the capsule: white at this rate, the given RMS within
     // the 8 kHz audio band.
@@ -254,6 +303,10 @@ void renderMicrophones(const Scene &scene, double rate, std::vector<double> &mic
       mic1[n] += sigma * rng.gaussian();
       mic2[n] += sigma * rng.gaussian();
     }
+  }
+  if (scene.mic2_sensitivity_db != 0.0) {
+    const double gain = std::pow(10.0, scene.mic2_sensitivity_db / 20.0);
+    for (double &x : mic2) x *= gain;
   }
 }
 
@@ -274,6 +327,33 @@ int SigmaDelta::step(double input, PdmStats &stats)
   return bit;
 }
 
+int SigmaDelta4::step(double input, PdmStats &stats)
+{
+  // A(z) = 1 + a1 z^-1 + ... + a4 z^-4; B(z) = (1 - z^-1)^4.
+  static const double kA[4] = {-3.19436432, 3.89202139, -2.13583637, 0.4444446};
+  static const double kB[4] = {-4.0, 6.0, -4.0, 1.0};
+  stats.peak_input = std::max(stats.peak_input, std::fabs(input));
+  // w = ((B - A) / A) e: the shaped error fed back to the quantiser input.
+  double w = 0.0;
+  for (int k = 0; k < 4; ++k) w += (kB[k] - kA[k]) * error_[k] - kA[k] * feedback_[k];
+  seed_ = seed_ * 1664525u + 1013904223u;
+  const double dither = (double(seed_ >> 8) / double(1u << 24) - 0.5) * 1e-3;
+  const double u = input + w;
+  const int bit = u + dither >= 0.0 ? 1 : 0;
+  const double e = (bit ? 1.0 : -1.0) - u;
+  for (int k = 3; k > 0; --k) {
+    error_[k] = error_[k - 1];
+    feedback_[k] = feedback_[k - 1];
+  }
+  error_[0] = e;
+  feedback_[0] = w;
+  if (std::fabs(w) > 32.0) {  // unstable: overloaded, start again
+    for (int k = 0; k < 4; ++k) error_[k] = feedback_[k] = 0.0;
+    ++stats.overloads;
+  }
+  return bit;
+}
+
 std::vector<uint8_t> renderPdm(const Scene &scene, unsigned clock_khz, PdmStats &stats)
 {
   if (clock_khz == 0 || clock_khz % 64 != 0) return {};
@@ -285,13 +365,16 @@ std::vector<uint8_t> renderPdm(const Scene &scene, unsigned clock_khz, PdmStats 
   std::vector<uint8_t> out(2 * bytes, 0);
   for (int m = 0; m < 2; ++m) {
     SigmaDelta modulator(scene.seed * 31u + uint32_t(m) + 1u);
+    SigmaDelta4 modulator4(scene.seed * 31u + uint32_t(m) + 1u);
+    const bool fourth = scene.modulator_order == 4;
     const std::vector<double> &x = mic[m];
     for (size_t b = 0; b < bytes * 8; ++b) {
       // Linear interpolation from 64 kHz to the PDM clock.
       const size_t n = b / bits_per_sample;
       const double frac = double(b % bits_per_sample) / double(bits_per_sample);
       const double next = n + 1 < samples ? x[n + 1] : x[n];
-      const int bit = modulator.step(x[n] + (next - x[n]) * frac, stats);
+      const double in = x[n] + (next - x[n]) * frac;
+      const int bit = fourth ? modulator4.step(in, stats) : modulator.step(in, stats);
       uint8_t &byte = out[2 * (b / 8) + size_t(m)];
       byte = uint8_t((byte << 1) | bit);
     }

@@ -24,6 +24,10 @@ struct Source {
   SourceKind kind = SourceKind::Tone;
   double azimuth_deg = 0.0;  // 0 = front, 180 = rear
   double level_db = -20.0;   // dB full scale: tone peak, noise RMS, signal gain
+  // A moving source goes from azimuth_deg to end_azimuth_deg at constant
+  // angular speed over the scene; not moving when both are equal.
+  double end_azimuth_deg = -1.0;  // below 0: same as azimuth_deg
+  bool inverted = false;  // opposite sign (phase-inversion measurements)
   double frequency_hz = 1000.0;  // Tone
   uint32_t seed = 1;             // Noise: its own white noise, band-limited
   std::vector<float> signal;     // Signal: samples at kSourceRate, full scale 1
@@ -35,6 +39,8 @@ struct Scene {
   double duration_s = 1.0;
   double mic_noise_db = -300.0;   // self-noise RMS of each microphone
   uint32_t seed = 7;              // microphone self-noise and dither
+  double mic2_sensitivity_db = 0.0; // second microphone's sensitivity against the first
+  int modulator_order = 2;        // sigma-delta order: 2 or 4
   std::vector<Source> sources;
 };
 
@@ -76,6 +82,21 @@ class SigmaDelta {
   double integrator1_ = 0.0;
   double integrator2_ = 0.0;
   double feedback_ = 0.0;
+  uint32_t seed_;
+};
+
+// Fourth-order sigma-delta modulator in error-feedback form, as in MEMS
+// microphones: quantisation noise shaped by (1 - z^-1)^4 / A(z), A the
+// fourth-order Butterworth high-pass that bounds the noise gain to 1.5.
+// Stable up to about -4 dB full scale.
+class SigmaDelta4 {
+ public:
+  explicit SigmaDelta4(uint32_t seed) : seed_(seed) {}
+  int step(double input, PdmStats &stats);
+
+ private:
+  double error_[4] = {};     // e[n-1] .. e[n-4]
+  double feedback_[4] = {};  // w[n-1] .. w[n-4]
   uint32_t seed_;
 };
 

@@ -17,6 +17,13 @@ const char *run_usage() {
          "  --volume V          decimation gain in dB, 0..51 (default 0)\n"
          "  --mic2-gain G       linear gain of microphone 2, 0 = automatic (default 1)\n"
          "  --second-output S   channel 1: 0 nothing, 1 microphone 1, 7 rear beam (default 0)\n"
+         "field mode (instead of the specified processing):\n"
+         "  --field             every field stage below\n"
+         "  --field-decimation  high-order comb with compensating FIR (PDM input)\n"
+         "  --field-null        protected adaptive null (types 2 and 3)\n"
+         "  --field-postfilter  interference post-filter from the rear beam\n"
+         "  --field-calibration microphone 2 gain estimate (with --mic2-gain 0) and\n"
+         "                      flat on-axis equaliser\n"
          "FILE holds both microphones' PDM bytes interleaved byte by byte, microphone 1\n"
          "first, most significant bit earliest. IN.wav is 16 kHz 16-bit stereo, channel 0\n"
          "microphone 1. OUT.wav is 16 kHz 16-bit stereo: the beam, then the second output.\n";
@@ -48,6 +55,16 @@ bool parse_run_options(int argc, char **argv, RunOptions &o, std::string &error,
     }
     if (name == "--delay-line") {
       o.delay_line = true;
+      continue;
+    }
+    bool *field_flag = name == "--field"               ? &o.field
+                       : name == "--field-decimation"  ? &o.field_decimation
+                       : name == "--field-null"        ? &o.field_null
+                       : name == "--field-postfilter"  ? &o.field_postfilter
+                       : name == "--field-calibration" ? &o.field_calibration
+                                                       : nullptr;
+    if (field_flag) {
+      *field_flag = true;
       continue;
     }
     if (i + 1 >= argc) {

@@ -17,6 +17,13 @@ struct RunOptions {
   uint8_t volume = 0;
   float mic2_gain = 1.0f;
   uint32_t second_output = 0;
+  // Field mode: --field switches every stage on, --field-<stage> only the
+  // stages named.
+  bool field = false;
+  bool field_decimation = false;
+  bool field_null = false;
+  bool field_postfilter = false;
+  bool field_calibration = false;
 };
 
 // Parses argv into `options`. Returns true on success; otherwise `error`

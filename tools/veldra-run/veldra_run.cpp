@@ -38,6 +38,7 @@ const ErrorBit kErrorBits[] = {
     {VELDRA_ERR_SECOND_OUTPUT, "VELDRA_ERR_SECOND_OUTPUT", "second output not 0, 1 or 7"},
     {VELDRA_ERR_DELAY, "VELDRA_ERR_DELAY", "PDM input without the delay line"},
     {VELDRA_ERR_NOT_READY, "VELDRA_ERR_NOT_READY", "no block ready"},
+    {VELDRA_ERR_FIELD, "VELDRA_ERR_FIELD", "field options or block size"},
 };
 
 // Prints each set bit by name; returns true when there was none.
@@ -45,6 +46,11 @@ bool report_errors(const char *call, uint32_t errors) {
   for (const ErrorBit &e : kErrorBits)
     if (errors & e.bit) std::fprintf(stderr, "veldra-run: %s: %s (%s)\n", call, e.name, e.meaning);
   return errors == 0;
+}
+
+bool field_mode(const RunOptions &o) {
+  return o.field || o.field_decimation || o.field_null || o.field_postfilter ||
+         o.field_calibration;
 }
 
 // The library instance and its working block.
@@ -61,10 +67,28 @@ struct Beamformer {
     handle.algorithm_type = o.type;
     handle.second_output = o.second_output;
     handle.delay_enable = delay;
-    Veldra_getMemorySize(&handle);
-    block.assign(handle.internal_memory_size / 4u + 1u, 0u);
-    handle.internal_memory = block.data();
-    if (!report_errors("Veldra_Init", Veldra_Init(&handle))) return false;
+    const bool field = field_mode(o);
+    if (field)
+      Veldra_getFieldMemorySize(&handle);
+    else
+      Veldra_getMemorySize(&handle);
+    block.assign(handle.internal_memory_size / 4u + 2u, 0u);
+    // 8-byte alignment for the field region.
+    handle.internal_memory = reinterpret_cast<void *>(
+        (reinterpret_cast<uintptr_t>(block.data()) + 7u) & ~(uintptr_t)7u);
+    if (field) {
+      VeldraFieldOptions fo;
+      Veldra_getFieldDefaults(&fo);
+      if (!o.field) {
+        fo.decimation = o.field_decimation;
+        fo.protected_null = o.field_null;
+        fo.postfilter = o.field_postfilter;
+        fo.calibration = o.field_calibration;
+      }
+      if (!report_errors("Veldra_InitField", Veldra_InitField(&handle, &fo))) return false;
+    } else if (!report_errors("Veldra_Init", Veldra_Init(&handle))) {
+      return false;
+    }
     VeldraConfig cfg{};
     cfg.mic_distance = o.distance;
     cfg.algorithm_type = o.type;
@@ -114,8 +138,9 @@ bool run_pdm(const RunOptions &o, Beamformer &bf, std::vector<int16_t> &out, siz
     std::fprintf(stderr, "veldra-run: last millisecond incomplete (%zu of %zu bytes), padded\n",
                  pdm.size() % per_ms, per_ms);
   // Whole milliseconds, then enough silence to play out the last beam.
-  pdm.resize((calls + kPlayOutDelay / kFrame) * per_ms, kPdmSilence);
-  for (size_t c = 0; c < calls + kPlayOutDelay / kFrame; ++c)
+  const size_t tail = (kPlayOutDelay + VELDRA_FIELD_EXTRA_DELAY) / kFrame;
+  pdm.resize((calls + tail) * per_ms, kPdmSilence);
+  for (size_t c = 0; c < calls + tail; ++c)
     bf.step(&pdm[c * per_ms], &pdm[c * per_ms + 1], out);
   samples = calls * kFrame;
   return true;
@@ -176,7 +201,8 @@ bool run_pcm(const RunOptions &o, Beamformer &bf, std::vector<int16_t> &out, siz
   if (!read_pcm(o.pcm_path, frames)) return false;
   if (!bf.start(o, VELDRA_FORMAT_PCM, 16, 2, o.delay_line ? 1 : 0)) return false;
   samples = frames.size() / 2;
-  const size_t calls = (samples + kFrame - 1) / kFrame + kPlayOutDelay / kFrame + 2;
+  const size_t calls =
+      (samples + kFrame - 1) / kFrame + (kPlayOutDelay + VELDRA_FIELD_EXTRA_DELAY) / kFrame + 2;
   frames.resize(calls * kFrame * 2, 0);
   if (o.delay_line) {
     latency = 0;
@@ -255,7 +281,12 @@ int main(int argc, char **argv) {
   const bool ran = options.pdm_path.empty() ? run_pcm(options, bf, out, samples, latency)
                                             : run_pdm(options, bf, out, samples);
   if (!ran) return 1;
-  if (!write_wav(options.out_path, out, kPlayOutDelay + latency, latency, samples)) return 1;
+  // Field mode plays the beam (and the rear beam) out one block later.
+  const size_t extra = field_mode(options) ? VELDRA_FIELD_EXTRA_DELAY : 0;
+  const size_t channel1_extra = options.second_output == VELDRA_SECOND_OUTPUT_REAR ? extra : 0;
+  if (!write_wav(options.out_path, out, kPlayOutDelay + extra + latency, latency + channel1_extra,
+                 samples))
+    return 1;
   VeldraConfig cfg{};
   Veldra_getConfig(&bf.handle, &cfg);
   std::printf("veldra-run: %zu samples, distance %u, type %u, volume %u, mic2 gain %.3f -> %s\n",

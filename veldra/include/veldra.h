@@ -107,6 +107,69 @@ uint32_t Veldra_SecondStep(VeldraHandle *handle);
 uint32_t Veldra_GetLibVersion(char *buffer);
 uint32_t libBeamforming_GetLibVersion(char *buffer);
 
+/*
+ * Field mode (opt-in): stages for real microphones and real talkers. The
+ * entry points above keep their behaviour unless a block is started with
+ * Veldra_InitField:
+ *
+ *   VeldraFieldOptions o; Veldra_getFieldDefaults(&o);   switch stages
+ *   Veldra_getFieldMemorySize(&h);       h.algorithm_type set first
+ *   h.internal_memory = <block of h.internal_memory_size bytes, 4-aligned>;
+ *   Veldra_InitField(&h, &o);            instead of Veldra_Init
+ *   Veldra_setConfig, Veldra_FirstStep, Veldra_SecondStep as before.
+ *
+ * In field mode the first step decimates both microphones; the second step
+ * forms the beams per frequency (256-point transform, 128-sample hop), so
+ * channel 0 plays out VELDRA_FIELD_EXTRA_DELAY samples later than in the
+ * specified mode (384 samples after the input instead of 256). The adaptive
+ * types 2 and 3 use the protected null instead of the adaptive filter; the
+ * denoiser of types 1 and 3 runs on the field output.
+ */
+#define VELDRA_ERR_FIELD 0x1000u /* field options out of range (replaced by
+                                    defaults) or block smaller than
+                                    Veldra_getFieldMemorySize gave (field
+                                    mode off) */
+#define VELDRA_FIELD_EXTRA_DELAY 128u
+
+typedef struct {
+  uint8_t decimation;      /* 1: sixth-order comb and compensating FIR,
+                              flat 100 Hz - 7 kHz, no DC offset; 0: the
+                              standard decimation filter. Default 1 */
+  uint8_t protected_null;  /* 1 (types 2, 3): adaptive null that is steered
+                              anywhere behind the array but never costs a
+                              source within the front +-60 degrees more than
+                              1 dB (30 degrees) to 2 dB (60 degrees); 0: the
+                              fixed front beam. Default 1 */
+  uint8_t postfilter;      /* 1: per-frequency gain from the rear beam,
+                              suppressing talkers and noise behind the array.
+                              Default 1 */
+  uint8_t calibration;     /* 1: second-microphone gain estimated both ways
+                              (0.5..2) when mic2_gain is 0, on-axis response
+                              flat, blended toward microphone 1 at low
+                              frequencies; 0: the standard equaliser and
+                              the configured gain (1.0 when automatic).
+                              Default 1 */
+  float postfilter_floor_db; /* lowest post-filter gain, -40..0 dB; default -30
+                                (10 dB deeper where the output leans on
+                                microphone 1) */
+} VeldraFieldOptions;
+
+/* Writes the defaults (every stage on) into options; returns 0. */
+uint32_t Veldra_getFieldDefaults(VeldraFieldOptions *options);
+
+/* Writes the block size for handle->algorithm_type in field mode (the
+ * specified size plus the field region) into internal_memory_size;
+ * returns 0. */
+uint32_t Veldra_getFieldMemorySize(VeldraHandle *handle);
+
+/* Veldra_Init, then starts field mode with the options; returns the error
+ * bits of Veldra_Init plus VELDRA_ERR_FIELD (see there). */
+uint32_t Veldra_InitField(VeldraHandle *handle, const VeldraFieldOptions *options);
+
+/* Switches field stages at run time (a block started with Veldra_InitField
+ * only); applied at once when configured. Returns 0 or VELDRA_ERR_FIELD. */
+uint32_t Veldra_setFieldOptions(VeldraHandle *handle, const VeldraFieldOptions *options);
+
 #ifdef __cplusplus
 }
 #endif
