@@ -1,12 +1,14 @@
 // halvane-board: an emulated demonstration board on a pseudo-terminal.
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "BoardOptions.h"
 #include "BoardServer.h"
 #include "DemoBoard.h"
 #include "PseudoTerminal.h"
+#include "RoomBoard.h"
 
 namespace {
 
@@ -31,6 +33,42 @@ sigset_t InstallStopSignals() {
     sigset_t waitMask;
     sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
     return waitMask;
+}
+
+RoomBoardOptions RoomOptionsOf(const BoardOptions& options) {
+    RoomBoardOptions room;
+    room.room.kind = boardKindOfName(options.name.data(), options.name.size());
+    if (room.room.kind == BoardKind::Unknown) room.room.kind = BoardKind::Zodurev;
+    room.room.talkerAngle = options.talkerAngle;
+    room.room.talkerMoving = options.talkerMoving;
+    room.room.noiseDb = options.noiseDb;
+    room.room.interferer = options.interferer;
+    room.room.interfererAngle = options.interfererAngle;
+    room.room.farEnd = options.farEnd;
+    room.room.farEndDb = options.farEndDb;
+    room.fast = options.fast;
+    room.audioOut = options.audioOut;
+    room.play = options.play;
+    return room;
+}
+
+std::unique_ptr<RoomBoard> StartRoom(const BoardOptions& options, std::string& error) {
+    auto room = std::make_unique<RoomBoard>(RoomOptionsOf(options));
+    std::string notes;
+    if (!room->Prepare(error, notes)) return nullptr;
+    if (!notes.empty()) std::fprintf(stderr, "halvane-board: %s", notes.c_str());
+    return room;
+}
+
+// The firmware loop's share of real time: what a board's processor would
+// have to spend, apart from the simulation of the room around it.
+void ReportCost(const RoomBoard& room) {
+    const RoomCost cost = room.Cost();
+    std::fprintf(stderr,
+                 "halvane-board: %.1f s of audio; firmware loop %.1f %% of real time (beamforming or echo "
+                 "cancellation with decimation %.1f %%, localisation and noise meter %.1f %%, speech "
+                 "recognition %.1f %%); room simulation %.1f %%\n",
+                 cost.audioSeconds, cost.Firmware(), cost.chains, cost.localisation, cost.recognition, cost.room);
 }
 
 }  // namespace
@@ -60,8 +98,23 @@ int main(int argc, char** argv) {
                      terminal.LinkPath().c_str());
 
     DemoBoard board(options.name, options.features, options.enabled);
+    std::unique_ptr<RoomBoard> room;
+    if (options.room) {
+        room = StartRoom(options, error);
+        if (!room) {
+            std::fprintf(stderr, "halvane-board: %s\n", error.c_str());
+            terminal.Close();
+            return 1;
+        }
+        board.AttachRoom(room.get());
+        room->Start();
+    }
     BoardServer server(board, terminal.MasterFd(), options.replyDelayMs, options.verbose);
     server.Run(&stopRequested, waitMask);
+    if (room) {
+        room->Stop();
+        ReportCost(*room);
+    }
     terminal.Close();
     return 0;
 }
