@@ -49,6 +49,7 @@ RoomBoardOptions RoomOptionsOf(const BoardOptions& options) {
     room.fast = options.fast;
     room.audioOut = options.audioOut;
     room.play = options.play;
+    room.verbose = options.verbose;
     return room;
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -159,6 +160,11 @@ void RoomBoard::Tick() {
         heardSeen = recogniser.Heard();
         command = recogniser.LastCommand();
         commandUntil = now + COMMAND_SHOWN_S;
+        if (options.verbose) {
+            const int phrase = room->TalkerPhrase();
+            std::fprintf(stderr, "room %.1f s: heard command %d; the talker last said \"%s\"\n", now, command,
+                         phrase >= 0 ? SpokenCommands()[static_cast<size_t>(phrase)].words : "");
+        }
     }
     if (command != 0 && now >= commandUntil) command = 0;
 

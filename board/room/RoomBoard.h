@@ -24,6 +24,7 @@ struct RoomBoardOptions {
     std::string audioOut;         // WAV file of the stream to the PC
     bool play = false;            // live playback
     bool recognition = true;      // pocketsphinx on the output while ASR runs
+    bool verbose = false;         // each recognised command to stderr
 };
 
 struct RoomReadings {
