@@ -61,17 +61,6 @@ std::unique_ptr<RoomBoard> StartRoom(const BoardOptions& options, std::string& e
     return room;
 }
 
-// The firmware loop's share of real time: what a board's processor would
-// have to spend, apart from the simulation of the room around it.
-void ReportCost(const RoomBoard& room) {
-    const RoomCost cost = room.Cost();
-    std::fprintf(stderr,
-                 "halvane-board: %.1f s of audio; firmware loop %.1f %% of real time (beamforming or echo "
-                 "cancellation with decimation %.1f %%, localisation and noise meter %.1f %%, speech "
-                 "recognition %.1f %%); room simulation %.1f %%\n",
-                 cost.audioSeconds, cost.Firmware(), cost.chains, cost.localisation, cost.recognition, cost.room);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -114,7 +103,7 @@ int main(int argc, char** argv) {
     server.Run(&stopRequested, waitMask);
     if (room) {
         room->Stop();
-        ReportCost(*room);
+        std::fprintf(stderr, "halvane-board: %s\n", CostText(room->Cost()).c_str());
     }
     terminal.Close();
     return 0;

@@ -1,5 +1,6 @@
 #include "RoomBoard.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -182,23 +183,43 @@ void RoomBoard::Tick() {
 
 // Real time: the ticks due by the clock, in batches of 8 (one block);
 // fast: without waiting, but never more than a few seconds ahead of the
-// recogniser.
+// recogniser. The cost is reported after 10 s of audio and every minute.
 void RoomBoard::Loop() {
     const double start = MonotonicNow();
     uint64_t done = 0;
+    double nextReport = 10.0;
     while (!stopping) {
         if (options.fast) {
             for (int i = 0; i < 8; ++i) Tick();
             done += 8;
             if (recogniserRunning && recogniser.Backlog() > RECOGNISER_BACKLOG_LIMIT)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            continue;
+        } else {
+            const uint64_t due = static_cast<uint64_t>((MonotonicNow() - start) * 1000.0);
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                cost.worstLagMs = std::max(cost.worstLagMs, double(due) - double(done));
+            }
+            while (done + 8 <= due && !stopping) {
+                for (int i = 0; i < 8; ++i) Tick();
+                done += 8;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(4));
         }
-        const uint64_t due = static_cast<uint64_t>((MonotonicNow() - start) * 1000.0);
-        while (done + 8 <= due && !stopping) {
-            for (int i = 0; i < 8; ++i) Tick();
-            done += 8;
+        if (done / 1000.0 >= nextReport) {
+            nextReport += 60.0;
+            std::fprintf(stderr, "halvane-board: %s\n", CostText(Cost()).c_str());
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(4));
     }
+}
+
+std::string CostText(const RoomCost& cost) {
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "%.1f s of audio; firmware loop %.1f %% of real time (beamforming or echo cancellation "
+                  "with decimation %.1f %%, localisation and noise meter %.1f %%, speech recognition %.1f %%); "
+                  "room simulation %.1f %%; longest lag behind real time %.0f ms",
+                  cost.audioSeconds, cost.Firmware(), cost.chains, cost.localisation, cost.recognition, cost.room,
+                  cost.worstLagMs);
+    return text;
 }

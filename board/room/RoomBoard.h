@@ -42,8 +42,12 @@ struct RoomCost {
     double chains = 0.0;          // beamforming or echo cancellation, decimators
     double localisation = 0.0;    // direction finder and noise meter
     double recognition = 0.0;
+    double worstLagMs = 0.0;      // real time: longest wait of a due millisecond
     double Firmware() const { return chains + localisation + recognition; }
 };
+
+// One line: the firmware loop's share of real time and its parts.
+std::string CostText(const RoomCost& cost);
 
 class RoomBoard {
 public:
