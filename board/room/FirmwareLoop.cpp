@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr int SETTLE_MS = 32;
+
 int16_t Saturate(double x) {
     return static_cast<int16_t>(std::lround(std::max(-32768.0, std::min(32767.0, x))));
 }
@@ -64,6 +66,7 @@ void FirmwareLoop::EchoCanceller::Start(const OstrelConfig& config) {
 FirmwareLoop::FirmwareLoop(BoardKind boardKind, unsigned pdmClockKhz)
     : kind(boardKind), clockKhz(pdmClockKhz), geometry(MicGeometryOf(boardKind)) {
     for (Beamformer& d : decimators) d.Start(clockKhz, VELDRA_TYPE_CARDIOID, 150, ANALYSIS_GAIN_DB);
+    analysisSettleMs = SETTLE_MS;
 }
 
 void FirmwareLoop::Configure(const FeatureParameterBlock& block) {
@@ -86,6 +89,7 @@ void FirmwareLoop::Configure(const FeatureParameterBlock& block) {
         if (!beamStarted || front != micA || rear != micB || type != beamType || volume != beamVolume) {
             const double spacing = std::hypot(geometry.x[a] - geometry.x[b], geometry.y[a] - geometry.y[b]);
             beam.Start(clockKhz, type, static_cast<uint16_t>(std::lround(spacing * 10000.0)), volume);
+            beamSettleMs = SETTLE_MS;
             beamStarted = true;
             micA = front;
             micB = rear;
@@ -142,12 +146,17 @@ void FirmwareLoop::Tick(const std::array<std::vector<uint8_t>, ROOM_MICS>& pdm,
         Beamformer& d = decimators[static_cast<size_t>(m)];
         Interleave(pdm[static_cast<size_t>(m)], pdm[static_cast<size_t>((m + 1) % ROOM_MICS)]);
         if (Veldra_FirstStep(pair.data(), pair.data() + 1, frames, &d.handle)) Veldra_SecondStep(&d.handle);
-        for (int i = 0; i < SAMPLES_PER_MS; ++i) analysis[m][i] = frames[2 * i + 1];
+        for (int i = 0; i < SAMPLES_PER_MS; ++i) analysis[m][i] = analysisSettleMs > 0 ? 0 : frames[2 * i + 1];
     }
+    if (analysisSettleMs > 0) --analysisSettleMs;
     switch (mode) {
     case OutputMode::Beam:
         Interleave(pdm[static_cast<size_t>(micA)], pdm[static_cast<size_t>(micB)]);
         if (Veldra_FirstStep(pair.data(), pair.data() + 1, out, &beam.handle)) Veldra_SecondStep(&beam.handle);
+        if (beamSettleMs > 0) {
+            --beamSettleMs;
+            std::fill(out, out + 2 * SAMPLES_PER_MS, int16_t{0});
+        }
         break;
     case OutputMode::EchoCancelled: {
         // The echo canceller takes the microphone at the streaming gain.

@@ -63,6 +63,9 @@ private:
     void Interleave(const std::vector<uint8_t>& first, const std::vector<uint8_t>& second);
 
     std::vector<uint8_t> pair;
+    // Milliseconds of output still held at zero after a start, while the
+    // decimation filters settle (their first samples are a loud step).
+    int beamSettleMs = 0, analysisSettleMs = 0;
     BoardKind kind;
     unsigned clockKhz;
     MicGeometry geometry;
