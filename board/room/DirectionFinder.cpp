@@ -59,7 +59,10 @@ void DirectionFinder::AnalyseFrame(int threshold) {
         for (int k = FIRST_BIN; k <= LAST_BIN; ++k)
             power += double(spectra[m][2 * k - 1]) * spectra[m][2 * k - 1] + double(spectra[m][2 * k]) * spectra[m][2 * k];
     }
-    power += 1e-20;
+    if (power < 1e-6) {  // digital silence (filters settling): no evidence either way
+        if (held > 0) --held;
+        return;
+    }
     // The background follows quiet frames at once and loud ones slowly
     // (about 1.5 dB per second), so a talker never becomes background.
     if (background < 0.0 || power < background) background = power;
