@@ -152,7 +152,7 @@ TEST(RoomKit, BeamTowardTheTalkerBeatsTheBeamTurnedAway) {
         FeatureParameterBlock block = Settings(FEATURE_BEAMFORMING);
         block.beam.beamDirection = static_cast<uint8_t>(direction);
         board.Apply(block);
-        board.RunMilliseconds(4000);
+        board.RunMilliseconds(3000);
         board.Stop();
         return ChannelLevelDb(options.audioOut, 0, 0.5);
     };
@@ -176,9 +176,9 @@ TEST(RoomKit, EchoCancellationLowersTheFarEnd) {
         std::string error, notes;
         EXPECT_TRUE(board.Prepare(error, notes)) << error;
         board.Apply(Settings(enabled));
-        board.RunMilliseconds(8000);
+        board.RunMilliseconds(6000);
         board.Stop();
-        return ChannelLevelDb(options.audioOut, 0, 4.0);
+        return ChannelLevelDb(options.audioOut, 0, 3.0);
     };
     const double raw = level(0);  // streaming M1
     const double cancelled = level(FEATURE_AEC);
