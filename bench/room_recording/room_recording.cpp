@@ -9,9 +9,11 @@
 
 #include "RoomBoard.h"
 
-namespace {
+namespace
+{
 
-bool Record(const std::string& path, bool talker, bool interferer) {
+bool Record(const std::string& path, bool talker, bool interferer)
+{
     RoomBoardOptions options;
     options.recognition = false;
     options.room.talker = talker;
@@ -26,7 +28,7 @@ bool Record(const std::string& path, bool talker, bool interferer) {
         return false;
     }
     FeatureParameterBlock block{};
-    block.general.enabledFeatures = 0;  // streaming M1 + M2
+    block.general.enabledFeatures = 0; // streaming M1 + M2
     block.general.micMask = 3;
     block.general.currentVolume = 32;
     block.beam.beamDirection = 1;
@@ -41,12 +43,15 @@ bool Record(const std::string& path, bool talker, bool interferer) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const std::string folder = argc > 1 ? argv[1] : ".";
-    const bool ok = Record(folder + "/room_mix.wav", true, true) && Record(folder + "/room_talker.wav", true, false) &&
+    const bool ok = Record(folder + "/room_mix.wav", true, true) &&
+                    Record(folder + "/room_talker.wav", true, false) &&
                     Record(folder + "/room_interferer.wav", false, true);
-    if (ok) std::printf("room_recording: %s/room_{mix,talker,interferer}.wav\n", folder.c_str());
+    if (ok)
+        std::printf("room_recording: %s/room_{mix,talker,interferer}.wav\n", folder.c_str());
     return ok ? 0 : 1;
 }

@@ -9,8 +9,9 @@
 
 struct sf_private_tag;
 
-class AudioSink {
-public:
+class AudioSink
+{
+  public:
     AudioSink() = default;
     ~AudioSink();
     AudioSink(const AudioSink&) = delete;
@@ -26,7 +27,7 @@ public:
     void Write(const int16_t* frames, size_t count);
     void Close();
 
-private:
+  private:
     sf_private_tag* file = nullptr;
     FILE* player = nullptr;
 };

@@ -12,11 +12,13 @@
 
 #include "TalkerSpeech.h"
 
-namespace {
+namespace
+{
 
 const char MODEL_DIR[] = "/usr/share/pocketsphinx/model/en-us";
 
-double ThreadCpuSeconds() {
+double ThreadCpuSeconds()
+{
     timespec t{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return double(t.tv_sec) + t.tv_nsec / 1e9;
@@ -24,15 +26,18 @@ double ThreadCpuSeconds() {
 
 // Pronunciations of the command words: those of the model's dictionary,
 // and the trigger phrase's name, which it does not hold.
-bool WriteDictionary(const std::string& path, std::string& error) {
+bool WriteDictionary(const std::string& path, std::string& error)
+{
     std::set<std::string> words;
     for (const SpokenCommand& c : SpokenCommands()) {
         std::istringstream split(c.words);
-        for (std::string w; split >> w;) words.insert(w);
+        for (std::string w; split >> w;)
+            words.insert(w);
     }
     std::ifstream full(std::string(MODEL_DIR) + "/cmudict-en-us.dict");
     if (!full) {
-        error = std::string("no pronunciation dictionary in ") + MODEL_DIR + " (install pocketsphinx-en-us)";
+        error = std::string("no pronunciation dictionary in ") + MODEL_DIR +
+                " (install pocketsphinx-en-us)";
         return false;
     }
     std::ofstream out(path);
@@ -40,12 +45,14 @@ bool WriteDictionary(const std::string& path, std::string& error) {
     for (std::string line; std::getline(full, line);) {
         const std::string word = line.substr(0, line.find(' '));
         const size_t variant = word.find('(');
-        if (words.count(word.substr(0, variant))) out << line << '\n';
+        if (words.count(word.substr(0, variant)))
+            out << line << '\n';
     }
     return static_cast<bool>(out);
 }
 
-std::string Grammar() {
+std::string Grammar()
+{
     std::string grammar = "#JSGF V1.0;\ngrammar commands;\npublic <command> = ";
     bool first = true;
     for (const SpokenCommand& c : SpokenCommands()) {
@@ -55,19 +62,23 @@ std::string Grammar() {
     return grammar + ";\n";
 }
 
-}  // namespace
+} // namespace
 
-int16_t CommandRecogniser::CodeOfWords(const std::string& words) {
+int16_t CommandRecogniser::CodeOfWords(const std::string& words)
+{
     for (const SpokenCommand& c : SpokenCommands())
-        if (words == c.words) return c.code;
+        if (words == c.words)
+            return c.code;
     return 0;
 }
 
-CommandRecogniser::~CommandRecogniser() {
+CommandRecogniser::~CommandRecogniser()
+{
     Stop();
 }
 
-bool CommandRecogniser::Start(std::string& error) {
+bool CommandRecogniser::Start(std::string& error)
+{
     char pattern[] = "/tmp/halvane-asr-XXXXXX";
     const char* made = ::mkdtemp(pattern);
     if (made == nullptr) {
@@ -76,17 +87,21 @@ bool CommandRecogniser::Start(std::string& error) {
     }
     folder = made;
     const std::string dictionary = folder + "/commands.dict";
-    if (!WriteDictionary(dictionary, error)) return false;
+    if (!WriteDictionary(dictionary, error))
+        return false;
     const std::string hmm = std::string(MODEL_DIR) + "/en-us";
-    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict", dictionary.c_str(),
-                                   "-logfn", "/dev/null", "-samprate", "16000", nullptr);
+    cmd_ln_t* config =
+        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict", dictionary.c_str(),
+                    "-logfn", "/dev/null", "-samprate", "16000", nullptr);
     decoder = config ? ps_init(config) : nullptr;
-    if (config) cmd_ln_free_r(config);
+    if (config)
+        cmd_ln_free_r(config);
     if (decoder == nullptr) {
         error = "pocketsphinx cannot load its model from " + hmm;
         return false;
     }
-    if (ps_set_jsgf_string(decoder, "commands", Grammar().c_str()) != 0 || ps_set_search(decoder, "commands") != 0) {
+    if (ps_set_jsgf_string(decoder, "commands", Grammar().c_str()) != 0 ||
+        ps_set_search(decoder, "commands") != 0) {
         error = "pocketsphinx refused the command grammar";
         ps_free(decoder);
         decoder = nullptr;
@@ -96,14 +111,17 @@ bool CommandRecogniser::Start(std::string& error) {
     return true;
 }
 
-void CommandRecogniser::Stop() {
+void CommandRecogniser::Stop()
+{
     {
         std::lock_guard<std::mutex> guard(lock);
         stopping = true;
     }
     wake.notify_all();
-    if (worker.joinable()) worker.join();
-    if (decoder) ps_free(decoder);
+    if (worker.joinable())
+        worker.join();
+    if (decoder)
+        ps_free(decoder);
     decoder = nullptr;
     if (!folder.empty()) {
         std::remove((folder + "/commands.dict").c_str());
@@ -112,7 +130,8 @@ void CommandRecogniser::Stop() {
     }
 }
 
-void CommandRecogniser::Feed(const int16_t* samples, size_t count) {
+void CommandRecogniser::Feed(const int16_t* samples, size_t count)
+{
     {
         std::lock_guard<std::mutex> guard(lock);
         queue.insert(queue.end(), samples, samples + count);
@@ -120,12 +139,14 @@ void CommandRecogniser::Feed(const int16_t* samples, size_t count) {
     wake.notify_one();
 }
 
-size_t CommandRecogniser::Backlog() {
+size_t CommandRecogniser::Backlog()
+{
     std::lock_guard<std::mutex> guard(lock);
     return queue.size();
 }
 
-void CommandRecogniser::Finish(bool& inUtterance) {
+void CommandRecogniser::Finish(bool& inUtterance)
+{
     ps_end_utt(decoder);
     inUtterance = false;
     int32 score = 0;
@@ -139,7 +160,8 @@ void CommandRecogniser::Finish(bool& inUtterance) {
 
 // Decodes in chunks of 100 ms; an utterance ends when the decoder's voice
 // detector has left speech.
-void CommandRecogniser::Decode() {
+void CommandRecogniser::Decode()
+{
     const double startCpu = ThreadCpuSeconds();
     std::vector<int16_t> chunk;
     bool started = false, inUtterance = false;
@@ -149,7 +171,8 @@ void CommandRecogniser::Decode() {
         {
             std::unique_lock<std::mutex> guard(lock);
             wake.wait(guard, [this] { return stopping || queue.size() >= 1600; });
-            if (stopping) break;
+            if (stopping)
+                break;
             chunk.assign(queue.begin(), queue.begin() + 1600);
             queue.erase(queue.begin(), queue.begin() + 1600);
         }
@@ -159,12 +182,14 @@ void CommandRecogniser::Decode() {
         }
         ps_process_raw(decoder, chunk.data(), chunk.size(), FALSE, FALSE);
         const bool speech = ps_get_in_speech(decoder) != 0;
-        if (speech) inUtterance = true;
+        if (speech)
+            inUtterance = true;
         if (!speech && inUtterance) {
             Finish(inUtterance);
             started = false;
         }
         cpuSeconds = ThreadCpuSeconds() - startCpu;
     }
-    if (started) ps_end_utt(decoder);
+    if (started)
+        ps_end_utt(decoder);
 }

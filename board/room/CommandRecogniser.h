@@ -16,8 +16,9 @@
 
 struct ps_decoder_s;
 
-class CommandRecogniser {
-public:
+class CommandRecogniser
+{
+  public:
     CommandRecogniser() = default;
     ~CommandRecogniser();
     CommandRecogniser(const CommandRecogniser&) = delete;
@@ -42,7 +43,7 @@ public:
     // asrCommand code of a hypothesis ("play music" -> 11); 0 when none.
     static int16_t CodeOfWords(const std::string& words);
 
-private:
+  private:
     void Decode();
     void Finish(bool& inUtterance);
 
@@ -55,5 +56,5 @@ private:
     std::atomic<int16_t> lastCommand{0};
     std::atomic<unsigned> heard{0};
     std::atomic<double> cpuSeconds{0.0};
-    std::string folder;  // dictionary and grammar files
+    std::string folder; // dictionary and grammar files
 };

@@ -3,20 +3,24 @@
 #include <algorithm>
 #include <cmath>
 
-#include "FirmwareLoop.h"
 #include "fft.h"
+#include "FirmwareLoop.h"
 
-namespace {
+namespace
+{
 constexpr double PI = 3.14159265358979323846;
 constexpr double SPEED_OF_SOUND = 343.0;
-constexpr double SMOOTHING = 0.93;  // share of the previous cross-spectrum kept per sounding frame
-}  // namespace
+constexpr double SMOOTHING = 0.93; // share of the previous cross-spectrum kept per sounding frame
+} // namespace
 
-DirectionFinder::DirectionFinder(const MicGeometry& geometry) {
+DirectionFinder::DirectionFinder(const MicGeometry& geometry)
+{
     table = std::make_shared<FftTable>();
     fft_table_init(table.get(), FRAME);
-    for (int i = 0; i < FRAME; ++i) window[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * PI * (i + 0.5) / FRAME));
-    for (auto& f : frame) f.assign(FRAME, 0.0f);
+    for (int i = 0; i < FRAME; ++i)
+        window[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * PI * (i + 0.5) / FRAME));
+    for (auto& f : frame)
+        f.assign(FRAME, 0.0f);
     int p = 0;
     for (int a = 0; a < ROOM_MICS; ++a)
         for (int b = a + 1; b < ROOM_MICS; ++b, ++p) {
@@ -29,7 +33,8 @@ DirectionFinder::DirectionFinder(const MicGeometry& geometry) {
         for (int q = 0; q < PAIRS; ++q) {
             // Arrival of microphone a minus that of b for a wave from angle.
             const double lag = -((geometry.x[pairA[q]] - geometry.x[pairB[q]]) * ux +
-                                 (geometry.y[pairA[q]] - geometry.y[pairB[q]]) * uy) / SPEED_OF_SOUND;
+                                 (geometry.y[pairA[q]] - geometry.y[pairB[q]]) * uy) /
+                               SPEED_OF_SOUND;
             for (int k = 0; k < BINS; ++k) {
                 const double omega = 2.0 * PI * (FIRST_BIN + k) * 16000.0 / FRAME;
                 float* s = &steering[((static_cast<size_t>(angle) * PAIRS + q) * BINS + k) * 2];
@@ -41,35 +46,45 @@ DirectionFinder::DirectionFinder(const MicGeometry& geometry) {
     cross.assign(static_cast<size_t>(PAIRS) * BINS * 2, 0.0f);
 }
 
-void DirectionFinder::Push(const int16_t samples[ROOM_MICS][SAMPLES_PER_MS], int threshold) {
+void DirectionFinder::Push(const int16_t samples[ROOM_MICS][SAMPLES_PER_MS], int threshold)
+{
     for (int m = 0; m < ROOM_MICS; ++m)
-        for (int i = 0; i < SAMPLES_PER_MS; ++i) frame[m][static_cast<size_t>(filled + i)] = samples[m][i];
+        for (int i = 0; i < SAMPLES_PER_MS; ++i)
+            frame[m][static_cast<size_t>(filled + i)] = samples[m][i];
     filled += SAMPLES_PER_MS;
-    if (filled < FRAME) return;
+    if (filled < FRAME)
+        return;
     filled = 0;
     AnalyseFrame(threshold);
 }
 
-void DirectionFinder::AnalyseFrame(int threshold) {
+void DirectionFinder::AnalyseFrame(int threshold)
+{
     float spectra[ROOM_MICS][FRAME];
     double power = 0.0;
     for (int m = 0; m < ROOM_MICS; ++m) {
-        for (int i = 0; i < FRAME; ++i) spectra[m][i] = frame[m][static_cast<size_t>(i)] * window[i];
+        for (int i = 0; i < FRAME; ++i)
+            spectra[m][i] = frame[m][static_cast<size_t>(i)] * window[i];
         fft(table.get(), spectra[m], spectra[m]);
         for (int k = FIRST_BIN; k <= LAST_BIN; ++k)
-            power += double(spectra[m][2 * k - 1]) * spectra[m][2 * k - 1] + double(spectra[m][2 * k]) * spectra[m][2 * k];
+            power += double(spectra[m][2 * k - 1]) * spectra[m][2 * k - 1] +
+                     double(spectra[m][2 * k]) * spectra[m][2 * k];
     }
-    if (power < 1e-6) {  // digital silence (filters settling): no evidence either way
-        if (held > 0) --held;
+    if (power < 1e-6) { // digital silence (filters settling): no evidence either way
+        if (held > 0)
+            --held;
         return;
     }
     // The background follows quiet frames at once and loud ones slowly
     // (about 1.5 dB per second), so a talker never becomes background.
-    if (background < 0.0 || power < background) background = power;
-    else background *= 1.0055;
+    if (background < 0.0 || power < background)
+        background = power;
+    else
+        background *= 1.0055;
     const double needed = std::pow(10.0, std::max(threshold, 1) / 40.0);
     if (power < background * needed) {
-        if (held > 0) --held;
+        if (held > 0)
+            --held;
         return;
     }
     for (int q = 0; q < PAIRS; ++q) {
@@ -77,8 +92,8 @@ void DirectionFinder::AnalyseFrame(int threshold) {
             const int bin = FIRST_BIN + k;
             const float ar = spectra[pairA[q]][2 * bin - 1], ai = spectra[pairA[q]][2 * bin];
             const float br = spectra[pairB[q]][2 * bin - 1], bi = spectra[pairB[q]][2 * bin];
-            const float re = ar * br + ai * bi, im = ai * br - ar * bi;  // a times conj(b)
-            const float norm = std::pow(re * re + im * im, 0.35f) + 1e-30f;  // partial whitening
+            const float re = ar * br + ai * bi, im = ai * br - ar * bi;     // a times conj(b)
+            const float norm = std::pow(re * re + im * im, 0.35f) + 1e-30f; // partial whitening
             float* c = &cross[(static_cast<size_t>(q) * BINS + k) * 2];
             c[0] = static_cast<float>(SMOOTHING * c[0] + (1.0 - SMOOTHING) * re / norm);
             c[1] = static_cast<float>(SMOOTHING * c[1] + (1.0 - SMOOTHING) * im / norm);
@@ -90,7 +105,8 @@ void DirectionFinder::AnalyseFrame(int threshold) {
         const float* s = &steering[static_cast<size_t>(angle) * PAIRS * BINS * 2];
         const float* c = cross.data();
         float sum = 0.0f;
-        for (int j = 0; j < PAIRS * BINS; ++j) sum += c[2 * j] * s[2 * j] - c[2 * j + 1] * s[2 * j + 1];
+        for (int j = 0; j < PAIRS * BINS; ++j)
+            sum += c[2 * j] * s[2 * j] - c[2 * j + 1] * s[2 * j + 1];
         if (sum > best) {
             best = sum;
             bestAngle = angle;
@@ -99,29 +115,38 @@ void DirectionFinder::AnalyseFrame(int threshold) {
     held = HOLD_FRAMES;
 }
 
-int16_t DirectionFinder::Angle(int resolution) const {
-    if (held == 0) return -100;
+int16_t DirectionFinder::Angle(int resolution) const
+{
+    if (held == 0)
+        return -100;
     const int step = std::max(resolution, 1);
     const int angle = static_cast<int>(std::lround(bestAngle / step)) * step;
     return static_cast<int16_t>(angle % 360);
 }
 
-void NoiseMeter::Push(const int16_t samples[SAMPLES_PER_MS]) {
-    for (int i = 0; i < SAMPLES_PER_MS; ++i) energy += double(samples[i]) * samples[i];
+void NoiseMeter::Push(const int16_t samples[SAMPLES_PER_MS])
+{
+    for (int i = 0; i < SAMPLES_PER_MS; ++i)
+        energy += double(samples[i]) * samples[i];
     filled += SAMPLES_PER_MS;
-    if (filled < FRAME) return;
+    if (filled < FRAME)
+        return;
     const double gain = std::pow(10.0, ANALYSIS_GAIN_DB / 20.0) * 32768.0;
     const double power = energy / FRAME / (gain * gain);
     energy = 0.0;
     filled = 0;
-    if (powers.size() < FRAMES_KEPT) powers.push_back(power);
-    else powers[next] = power;
+    if (powers.size() < FRAMES_KEPT)
+        powers.push_back(power);
+    else
+        powers[next] = power;
     next = (next + 1) % FRAMES_KEPT;
     std::vector<double> sorted = powers;
     const size_t quietest = std::max<size_t>(1, sorted.size() / 5);
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(quietest - 1), sorted.end());
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(quietest - 1),
+                     sorted.end());
     double sum = 0.0;
-    for (size_t i = 0; i < quietest; ++i) sum += sorted[i];
+    for (size_t i = 0; i < quietest; ++i)
+        sum += sorted[i];
     // Calibrated on diffuse white noise: the microphone's own floor (self
     // noise and modulator) is taken off, and the decimation filter's band
     // edge and the quietest-fifth estimate, which read low together, are

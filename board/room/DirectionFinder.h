@@ -18,10 +18,11 @@
 
 struct FftTable;
 
-class DirectionFinder {
-public:
-    static constexpr int FRAME = 256;           // samples per analysis frame (16 ms)
-    static constexpr int HOLD_FRAMES = 12;      // frames a direction outlives the sound
+class DirectionFinder
+{
+  public:
+    static constexpr int FRAME = 256;      // samples per analysis frame (16 ms)
+    static constexpr int HOLD_FRAMES = 12; // frames a direction outlives the sound
 
     explicit DirectionFinder(const MicGeometry& geometry);
 
@@ -33,23 +34,23 @@ public:
     // Unrounded estimate of the last sounding frame (for tests), -1 before any.
     double RawAngle() const { return held > 0 ? bestAngle : -1.0; }
 
-private:
+  private:
     void AnalyseFrame(int threshold);
 
-    static constexpr int FIRST_BIN = 5;    // 312 Hz
-    static constexpr int LAST_BIN = 112;   // 7 kHz
+    static constexpr int FIRST_BIN = 5;  // 312 Hz
+    static constexpr int LAST_BIN = 112; // 7 kHz
     static constexpr int BINS = LAST_BIN - FIRST_BIN + 1;
     static constexpr int PAIRS = 6;
     static constexpr int ANGLES = 360;
 
-    std::shared_ptr<FftTable> table;  // the libraries' real FFT
+    std::shared_ptr<FftTable> table; // the libraries' real FFT
     float window[FRAME];
     std::vector<float> frame[ROOM_MICS];
-    std::vector<float> steering;  // [angle][pair][bin] cos and sin of the pair's phase
-    std::vector<float> cross;     // [pair][bin] smoothed whitened cross-spectra, re/im
+    std::vector<float> steering; // [angle][pair][bin] cos and sin of the pair's phase
+    std::vector<float> cross;    // [pair][bin] smoothed whitened cross-spectra, re/im
     int pairA[PAIRS], pairB[PAIRS];
     int filled = 0;
-    double background = -1.0;     // tracked frame power of the quiet room
+    double background = -1.0; // tracked frame power of the quiet room
     int held = 0;
     double bestAngle = 0.0;
 };
@@ -58,18 +59,19 @@ private:
 // quietest fifth of the 16 ms frames of the last three seconds, so that a
 // talker's words do not count as noise while the pauses between them do.
 // Reliable from about 35 dB SPL up (the microphone's own floor lies near 38).
-class NoiseMeter {
-public:
+class NoiseMeter
+{
+  public:
     // Adds 16 samples taken with the analysis decimators' gain.
     void Push(const int16_t samples[SAMPLES_PER_MS]);
     double LevelDbSpl() const { return level; }
 
-private:
+  private:
     static constexpr int FRAME = 256;
-    static constexpr double OWN_FLOOR_READING_DB = 38.0;  // reading in a silent room
-    static constexpr double READING_LOSS_DB = 4.0;        // reading below the true level
-    static constexpr size_t FRAMES_KEPT = 188;  // three seconds
-    std::vector<double> powers;  // ring of frame powers, full scale 1
+    static constexpr double OWN_FLOOR_READING_DB = 38.0; // reading in a silent room
+    static constexpr double READING_LOSS_DB = 4.0;       // reading below the true level
+    static constexpr size_t FRAMES_KEPT = 188;           // three seconds
+    std::vector<double> powers;                          // ring of frame powers, full scale 1
     size_t next = 0;
     double energy = 0.0;
     int filled = 0;

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "FeatureParameterBlock.h"
-#include "RoomAcoustics.h"
 #include "ostrel.h"
+#include "RoomAcoustics.h"
 #include "veldra.h"
 
 // Gain of the analysis decimators: keeps quiet rooms well above the 16-bit
@@ -25,8 +25,9 @@ constexpr int ANALYSIS_GAIN_DB = 24;
 
 enum class OutputMode { Beam, EchoCancelled, Streaming };
 
-class FirmwareLoop {
-public:
+class FirmwareLoop
+{
+  public:
     FirmwareLoop(BoardKind kind, unsigned pdmClockKhz);
 
     // Takes the settings of block; chains whose settings changed are set up
@@ -37,8 +38,9 @@ public:
     // streams (channel 0 the beam or echo-cancelled signal and channel 1 the
     // first microphone of the chain, or the raw pair while streaming);
     // analysis[m] the 16 samples of microphone M(m+1).
-    void Tick(const std::array<std::vector<uint8_t>, ROOM_MICS>& pdm, const int16_t reference[SAMPLES_PER_MS],
-              int16_t out[2 * SAMPLES_PER_MS], int16_t analysis[ROOM_MICS][SAMPLES_PER_MS]);
+    void Tick(const std::array<std::vector<uint8_t>, ROOM_MICS>& pdm,
+              const int16_t reference[SAMPLES_PER_MS], int16_t out[2 * SAMPLES_PER_MS],
+              int16_t analysis[ROOM_MICS][SAMPLES_PER_MS]);
 
     OutputMode Mode() const { return mode; }
     // Microphones (0-based) of the chain: front and rear of the beam, the
@@ -47,7 +49,7 @@ public:
     int SecondMic() const { return micB; }
     double StreamGainDb() const { return streamGainDb; }
 
-private:
+  private:
     struct Beamformer {
         VeldraHandle handle{};
         std::vector<uint32_t> memory;
@@ -72,7 +74,7 @@ private:
     std::array<Beamformer, ROOM_MICS> decimators;
     Beamformer beam;
     EchoCanceller echo;
-    OutputMode mode = OutputMode::Streaming;  // needs no set-up before the first Configure
+    OutputMode mode = OutputMode::Streaming; // needs no set-up before the first Configure
     int micA = 0, micB = 1;
     unsigned beamType = 0;
     uint8_t beamVolume = 0;

@@ -9,18 +9,21 @@
 
 #include "TalkerSpeech.h"
 
-namespace {
+namespace
+{
 
 constexpr double COMMAND_SHOWN_S = 3.0;
-constexpr size_t RECOGNISER_BACKLOG_LIMIT = 16000 * 4;  // fast runs wait for the recogniser
+constexpr size_t RECOGNISER_BACKLOG_LIMIT = 16000 * 4; // fast runs wait for the recogniser
 
-double ThreadCpuSeconds() {
+double ThreadCpuSeconds()
+{
     timespec t{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return double(t.tv_sec) + t.tv_nsec / 1e9;
 }
 
-double MonotonicNow() {
+double MonotonicNow()
+{
     timespec t{};
     ::clock_gettime(CLOCK_MONOTONIC, &t);
     return double(t.tv_sec) + t.tv_nsec / 1e9;
@@ -33,63 +36,78 @@ const char FAR_END_TEXT[] =
     "Good afternoon, this is the remote side of the call. We are reviewing the quarterly "
     "figures and will send the summary before the end of the day.";
 
-}  // namespace
+} // namespace
 
 RoomBoard::RoomBoard(const RoomBoardOptions& boardOptions)
-    : options(boardOptions),
-      firmware(boardOptions.room.kind, boardOptions.room.pdmClockKhz),
-      finder(MicGeometryOf(boardOptions.room.kind)) {}
+    : options(boardOptions), firmware(boardOptions.room.kind, boardOptions.room.pdmClockKhz),
+      finder(MicGeometryOf(boardOptions.room.kind))
+{
+}
 
-RoomBoard::~RoomBoard() {
+RoomBoard::~RoomBoard()
+{
     Stop();
 }
 
-bool RoomBoard::Prepare(std::string& error, std::string& notes) {
+bool RoomBoard::Prepare(std::string& error, std::string& notes)
+{
     std::vector<std::vector<float>> phrases;
     if (options.room.talker) {
         for (const SpokenCommand& c : SpokenCommands()) {
             phrases.push_back(SynthesiseSpeech(c.words, "en-us", error));
-            if (phrases.back().empty()) return false;
+            if (phrases.back().empty())
+                return false;
         }
     }
     std::vector<float> interferer, farEnd;
-    if (options.room.interferer && (interferer = SynthesiseSpeech(INTERFERER_TEXT, "en-us+f3", error)).empty())
+    if (options.room.interferer &&
+        (interferer = SynthesiseSpeech(INTERFERER_TEXT, "en-us+f3", error)).empty())
         return false;
     if (options.room.farEnd && (farEnd = SynthesiseSpeech(FAR_END_TEXT, "en-us+m3", error)).empty())
         return false;
     room = std::make_unique<RoomAcoustics>(options.room, std::move(phrases), std::move(interferer),
                                            std::move(farEnd));
-    if (!sink.OpenFile(options.audioOut, error)) return false;
+    if (!sink.OpenFile(options.audioOut, error))
+        return false;
     std::string why;
-    if (options.play && !sink.OpenPlayer(why)) notes += why + "\n";
+    if (options.play && !sink.OpenPlayer(why))
+        notes += why + "\n";
     if (options.recognition) {
         recogniserRunning = recogniser.Start(why);
-        if (!recogniserRunning) notes += "speech commands off: " + why + "\n";
+        if (!recogniserRunning)
+            notes += "speech commands off: " + why + "\n";
     }
     return true;
 }
 
-void RoomBoard::Start() {
+void RoomBoard::Start()
+{
     stopping = false;
     worker = std::thread(&RoomBoard::Loop, this);
 }
 
-void RoomBoard::Stop() {
+void RoomBoard::Stop()
+{
     stopping = true;
-    if (worker.joinable()) worker.join();
-    if (recogniserRunning) recogniser.Stop();
+    if (worker.joinable())
+        worker.join();
+    if (recogniserRunning)
+        recogniser.Stop();
     recogniserRunning = false;
     sink.Close();
 }
 
-void RoomBoard::Apply(const FeatureParameterBlock& block) {
+void RoomBoard::Apply(const FeatureParameterBlock& block)
+{
     std::lock_guard<std::mutex> guard(lock);
-    if (std::memcmp(&block, &settings, sizeof block) == 0) return;
+    if (std::memcmp(&block, &settings, sizeof block) == 0)
+        return;
     settings = block;
     settingsChanged = true;
 }
 
-void RoomBoard::Measure(FeatureParameterBlock& block) const {
+void RoomBoard::Measure(FeatureParameterBlock& block) const
+{
     std::lock_guard<std::mutex> guard(lock);
     const uint16_t enabled = block.general.enabledFeatures;
     block.sloc.angle = (enabled & FEATURE_SLOC) ? readings.angle : SLOC_NO_SOURCE;
@@ -97,12 +115,14 @@ void RoomBoard::Measure(FeatureParameterBlock& block) const {
     block.asr.asrCommand = (enabled & FEATURE_ASR) ? readings.asrCommand : 0;
 }
 
-RoomReadings RoomBoard::Readings() const {
+RoomReadings RoomBoard::Readings() const
+{
     std::lock_guard<std::mutex> guard(lock);
     return readings;
 }
 
-RoomCost RoomBoard::Cost() const {
+RoomCost RoomBoard::Cost() const
+{
     std::lock_guard<std::mutex> guard(lock);
     RoomCost c = cost;
     if (c.audioSeconds > 0.0) {
@@ -114,18 +134,22 @@ RoomCost RoomBoard::Cost() const {
     return c;
 }
 
-void RoomBoard::WaitForRecogniser() {
+void RoomBoard::WaitForRecogniser()
+{
     while (recogniserRunning && recogniser.Backlog() >= 1600)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
-void RoomBoard::RunMilliseconds(unsigned n) {
-    for (unsigned i = 0; i < n; ++i) Tick();
+void RoomBoard::RunMilliseconds(unsigned n)
+{
+    for (unsigned i = 0; i < n; ++i)
+        Tick();
 }
 
 // One millisecond of the board.
-void RoomBoard::Tick() {
+void RoomBoard::Tick()
+{
     {
         std::lock_guard<std::mutex> guard(lock);
         if (settingsChanged) {
@@ -146,12 +170,15 @@ void RoomBoard::Tick() {
     firmware.Tick(pdm, reference, out, analysis);
     const double t2 = ThreadCpuSeconds();
     const uint16_t enabled = active.general.enabledFeatures;
-    if (enabled & FEATURE_SLOC) finder.Push(analysis, active.sloc.threshold);
-    if (enabled & FEATURE_DBNOISE) noise.Push(analysis[0]);
+    if (enabled & FEATURE_SLOC)
+        finder.Push(analysis, active.sloc.threshold);
+    if (enabled & FEATURE_DBNOISE)
+        noise.Push(analysis[0]);
     const double t3 = ThreadCpuSeconds();
     if (recogniserRunning && (enabled & FEATURE_ASR)) {
         int16_t mono[SAMPLES_PER_MS];
-        for (int i = 0; i < SAMPLES_PER_MS; ++i) mono[i] = out[2 * i];
+        for (int i = 0; i < SAMPLES_PER_MS; ++i)
+            mono[i] = out[2 * i];
         recogniser.Feed(mono, SAMPLES_PER_MS);
     }
     sink.Write(out, SAMPLES_PER_MS);
@@ -163,11 +190,13 @@ void RoomBoard::Tick() {
         commandUntil = now + COMMAND_SHOWN_S;
         if (options.verbose) {
             const int phrase = room->TalkerPhrase();
-            std::fprintf(stderr, "room %.1f s: heard command %d; the talker last said \"%s\"\n", now, command,
+            std::fprintf(stderr, "room %.1f s: heard command %d; the talker last said \"%s\"\n",
+                         now, command,
                          phrase >= 0 ? SpokenCommands()[static_cast<size_t>(phrase)].words : "");
         }
     }
-    if (command != 0 && now >= commandUntil) command = 0;
+    if (command != 0 && now >= commandUntil)
+        command = 0;
 
     std::lock_guard<std::mutex> guard(lock);
     cost.audioSeconds = now;
@@ -184,13 +213,15 @@ void RoomBoard::Tick() {
 // Real time: the ticks due by the clock, in batches of 8 (one block);
 // fast: without waiting, but never more than a few seconds ahead of the
 // recogniser. The cost is reported after 10 s of audio and every minute.
-void RoomBoard::Loop() {
+void RoomBoard::Loop()
+{
     const double start = MonotonicNow();
     uint64_t done = 0;
     double nextReport = 10.0;
     while (!stopping) {
         if (options.fast) {
-            for (int i = 0; i < 8; ++i) Tick();
+            for (int i = 0; i < 8; ++i)
+                Tick();
             done += 8;
             if (recogniserRunning && recogniser.Backlog() > RECOGNISER_BACKLOG_LIMIT)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -201,7 +232,8 @@ void RoomBoard::Loop() {
                 cost.worstLagMs = std::max(cost.worstLagMs, double(due) - double(done));
             }
             while (done + 8 <= due && !stopping) {
-                for (int i = 0; i < 8; ++i) Tick();
+                for (int i = 0; i < 8; ++i)
+                    Tick();
                 done += 8;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(4));
@@ -213,13 +245,16 @@ void RoomBoard::Loop() {
     }
 }
 
-std::string CostText(const RoomCost& cost) {
+std::string CostText(const RoomCost& cost)
+{
     char text[400];
-    std::snprintf(text, sizeof text,
-                  "%.1f s of audio; firmware loop %.1f %% of real time (beamforming or echo cancellation "
-                  "with decimation %.1f %%, localisation and noise meter %.1f %%, speech recognition %.1f %%); "
-                  "room simulation %.1f %%; longest lag behind real time %.0f ms",
-                  cost.audioSeconds, cost.Firmware(), cost.chains, cost.localisation, cost.recognition, cost.room,
-                  cost.worstLagMs);
+    std::snprintf(
+        text, sizeof text,
+        "%.1f s of audio; firmware loop %.1f %% of real time (beamforming or echo cancellation "
+        "with decimation %.1f %%, localisation and noise meter %.1f %%, speech recognition %.1f "
+        "%%); "
+        "room simulation %.1f %%; longest lag behind real time %.0f ms",
+        cost.audioSeconds, cost.Firmware(), cost.chains, cost.localisation, cost.recognition,
+        cost.room, cost.worstLagMs);
     return text;
 }

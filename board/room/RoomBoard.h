@@ -20,37 +20,38 @@
 
 struct RoomBoardOptions {
     RoomSettings room;
-    bool fast = false;            // as fast as possible instead of real time
-    std::string audioOut;         // WAV file of the stream to the PC
-    bool play = false;            // live playback
-    bool recognition = true;      // pocketsphinx on the output while ASR runs
-    bool verbose = false;         // each recognised command to stderr
+    bool fast = false;       // as fast as possible instead of real time
+    std::string audioOut;    // WAV file of the stream to the PC
+    bool play = false;       // live playback
+    bool recognition = true; // pocketsphinx on the output while ASR runs
+    bool verbose = false;    // each recognised command to stderr
 };
 
 struct RoomReadings {
-    int16_t angle = -100;         // reported direction (resolution applied), -100 none
-    int16_t noiseLevel = 0;       // dB SPL
+    int16_t angle = -100;   // reported direction (resolution applied), -100 none
+    int16_t noiseLevel = 0; // dB SPL
     int16_t asrCommand = 0;
-    double talkerAngle = 0.0;     // truth, for tests and logs
-    double seconds = 0.0;         // simulated time
+    double talkerAngle = 0.0; // truth, for tests and logs
+    double seconds = 0.0;     // simulated time
 };
 
 // Processor time per second of audio, in percent, of each part.
 struct RoomCost {
     double audioSeconds = 0.0;
-    double room = 0.0;            // the simulation (not part of the board)
-    double chains = 0.0;          // beamforming or echo cancellation, decimators
-    double localisation = 0.0;    // direction finder and noise meter
+    double room = 0.0;         // the simulation (not part of the board)
+    double chains = 0.0;       // beamforming or echo cancellation, decimators
+    double localisation = 0.0; // direction finder and noise meter
     double recognition = 0.0;
-    double worstLagMs = 0.0;      // real time: longest wait of a due millisecond
+    double worstLagMs = 0.0; // real time: longest wait of a due millisecond
     double Firmware() const { return chains + localisation + recognition; }
 };
 
 // One line: the firmware loop's share of real time and its parts.
 std::string CostText(const RoomCost& cost);
 
-class RoomBoard {
-public:
+class RoomBoard
+{
+  public:
     explicit RoomBoard(const RoomBoardOptions& options);
     ~RoomBoard();
     RoomBoard(const RoomBoard&) = delete;
@@ -76,7 +77,7 @@ public:
     // Waits until the recogniser has caught up with the audio (tests).
     void WaitForRecogniser();
 
-private:
+  private:
     void Tick();
     void Loop();
 
@@ -89,13 +90,13 @@ private:
     bool recogniserRunning = false;
     AudioSink sink;
 
-    mutable std::mutex lock;          // guards the fields below
+    mutable std::mutex lock; // guards the fields below
     FeatureParameterBlock settings{};
     bool settingsChanged = false;
     RoomReadings readings;
     RoomCost cost;
 
-    FeatureParameterBlock active{};   // the loop's copy
+    FeatureParameterBlock active{}; // the loop's copy
     double loudspeakerGain = 1.0;
     unsigned heardSeen = 0;
     double commandUntil = 0.0;

@@ -8,8 +8,8 @@
 #include <vector>
 
 struct SpokenCommand {
-    int16_t code;        // asrCommand value
-    const char* words;   // what the talker says (and the recogniser listens for)
+    int16_t code;      // asrCommand value
+    const char* words; // what the talker says (and the recogniser listens for)
 };
 
 // The commands in the order the talker says them.

@@ -14,9 +14,11 @@
 
 #include "RoomBoard.h"
 
-namespace {
+namespace
+{
 
-FeatureParameterBlock Settings(uint16_t enabled) {
+FeatureParameterBlock Settings(uint16_t enabled)
+{
     FeatureParameterBlock block{};
     block.general.enabledFeatures = enabled;
     block.general.micVolume = 32;
@@ -31,23 +33,28 @@ FeatureParameterBlock Settings(uint16_t enabled) {
     return block;
 }
 
-RoomBoardOptions Quiet(double talkerAngle) {
+RoomBoardOptions Quiet(double talkerAngle)
+{
     RoomBoardOptions options;
     options.recognition = false;
     options.room.talkerAngle = talkerAngle;
     return options;
 }
 
-std::string TempWav(const char* name) {
-    return std::string(::testing::TempDir()) + "/room_" + std::to_string(::getpid()) + "_" + name + ".wav";
+std::string TempWav(const char* name)
+{
+    return std::string(::testing::TempDir()) + "/room_" + std::to_string(::getpid()) + "_" + name +
+           ".wav";
 }
 
 // Mean power in dB of one channel of a stereo recording from second `from` on.
-double ChannelLevelDb(const std::string& path, int channel, double from) {
+double ChannelLevelDb(const std::string& path, int channel, double from)
+{
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     EXPECT_NE(file, nullptr) << path;
-    if (!file) return 0.0;
+    if (!file)
+        return 0.0;
     EXPECT_EQ(info.samplerate, 16000);
     EXPECT_EQ(info.channels, 2);
     EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);
@@ -56,23 +63,27 @@ double ChannelLevelDb(const std::string& path, int channel, double from) {
     sf_close(file);
     double sum = 0.0;
     size_t count = 0;
-    for (size_t i = static_cast<size_t>(from * 16000); i < static_cast<size_t>(info.frames); ++i, ++count)
-        sum += double(frames[2 * i + static_cast<size_t>(channel)]) * frames[2 * i + static_cast<size_t>(channel)];
+    for (size_t i = static_cast<size_t>(from * 16000); i < static_cast<size_t>(info.frames);
+         ++i, ++count)
+        sum += double(frames[2 * i + static_cast<size_t>(channel)]) *
+               frames[2 * i + static_cast<size_t>(channel)];
     std::remove(path.c_str());
     return 10.0 * std::log10(sum / std::max<size_t>(count, 1) + 1e-9);
 }
 
-double Circular(double a, double b) {
+double Circular(double a, double b)
+{
     double d = std::fmod(std::fabs(a - b), 360.0);
     return d > 180.0 ? 360.0 - d : d;
 }
 
-}  // namespace
+} // namespace
 
 // 15 dB SNR: talker at 60 dB SPL, diffuse noise at 45. While the talker
 // speaks the direction lies within the resolution plus a few degrees;
 // before the first word (half a second of silence) there is none.
-TEST(RoomKit, DirectionOfAStaticTalkerWithinTheResolution) {
+TEST(RoomKit, DirectionOfAStaticTalkerWithinTheResolution)
+{
     for (double truth : {0.0, 45.0, 90.0, 180.0, 270.0}) {
         RoomBoardOptions options = Quiet(truth);
         RoomBoard board(options);
@@ -85,7 +96,8 @@ TEST(RoomKit, DirectionOfAStaticTalkerWithinTheResolution) {
         for (int step = 0; step < 150; ++step) {
             board.RunMilliseconds(20);
             const int16_t angle = board.Readings().angle;
-            if (angle == -100) continue;
+            if (angle == -100)
+                continue;
             EXPECT_EQ(angle % 4, 0);
             ++reports;
             close += Circular(angle, truth) <= 4 + 4;
@@ -96,7 +108,8 @@ TEST(RoomKit, DirectionOfAStaticTalkerWithinTheResolution) {
     }
 }
 
-TEST(RoomKit, CoarseResolutionAndHighThreshold) {
+TEST(RoomKit, CoarseResolutionAndHighThreshold)
+{
     RoomBoard board(Quiet(100.0));
     std::string error, notes;
     ASSERT_TRUE(board.Prepare(error, notes)) << error;
@@ -107,7 +120,8 @@ TEST(RoomKit, CoarseResolutionAndHighThreshold) {
     for (int step = 0; step < 100; ++step) {
         board.RunMilliseconds(20);
         const int16_t angle = board.Readings().angle;
-        if (angle == -100) continue;
+        if (angle == -100)
+            continue;
         ++reports;
         EXPECT_EQ(angle, 90);
     }
@@ -122,7 +136,8 @@ TEST(RoomKit, CoarseResolutionAndHighThreshold) {
     }
 }
 
-TEST(RoomKit, NoiseLevelFollowsTheRoom) {
+TEST(RoomKit, NoiseLevelFollowsTheRoom)
+{
     for (double noise : {40.0, 55.0, 75.0}) {
         RoomBoardOptions options = Quiet(30.0);
         options.room.noiseDb = noise;
@@ -138,7 +153,8 @@ TEST(RoomKit, NoiseLevelFollowsTheRoom) {
 
 // The plain cardioid chain is linear, so the talker's and the competing
 // talker's shares of the output can be recorded one at a time.
-TEST(RoomKit, BeamTowardTheTalkerBeatsTheBeamTurnedAway) {
+TEST(RoomKit, BeamTowardTheTalkerBeatsTheBeamTurnedAway)
+{
     auto level = [](bool talker, int direction) {
         RoomBoardOptions options = Quiet(0.0);
         options.room.noiseDb = 0.0;
@@ -160,11 +176,13 @@ TEST(RoomKit, BeamTowardTheTalkerBeatsTheBeamTurnedAway) {
     const double away = level(true, 5) - level(false, 5);
     RecordProperty("snr_toward_db", std::to_string(toward));
     RecordProperty("snr_away_db", std::to_string(away));
-    std::printf("SNR against the competing talker: beam toward %.1f dB, away %.1f dB\n", toward, away);
+    std::printf("SNR against the competing talker: beam toward %.1f dB, away %.1f dB\n", toward,
+                away);
     EXPECT_GT(toward - away, 12.0);
 }
 
-TEST(RoomKit, EchoCancellationLowersTheFarEnd) {
+TEST(RoomKit, EchoCancellationLowersTheFarEnd)
+{
     auto level = [](uint16_t enabled) {
         RoomBoardOptions options = Quiet(0.0);
         options.room.talker = false;
@@ -180,7 +198,7 @@ TEST(RoomKit, EchoCancellationLowersTheFarEnd) {
         board.Stop();
         return ChannelLevelDb(options.audioOut, 0, 3.0);
     };
-    const double raw = level(0);  // streaming M1
+    const double raw = level(0); // streaming M1
     const double cancelled = level(FEATURE_AEC);
     std::printf("far-end echo: streamed %.1f dB, echo-cancelled %.1f dB\n", raw, cancelled);
     EXPECT_GT(raw - cancelled, 10.0);

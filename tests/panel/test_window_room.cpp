@@ -17,8 +17,8 @@ class WindowRoomTest : public QObject
 void WindowRoomTest::spokenCommandDirectionAndNoiseReachThePanel()
 {
     ScratchWorkingDirectory cwd;
-    EmulatedBoard board(uniquePortNumber(40), {"--room", "--fast", "--talker-angle", "90", "--noise-db",
-                                               "50", "--enabled", "1B"});
+    EmulatedBoard board(uniquePortNumber(40), {"--room", "--fast", "--talker-angle", "90",
+                                               "--noise-db", "50", "--enabled", "1B"});
     FInit w;
     w.show();
     QVERIFY(connectTo(w, board));
