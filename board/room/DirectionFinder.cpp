@@ -71,8 +71,7 @@ void DirectionFinder::AnalyseFrame(int threshold)
                      double(spectra[m][2 * k]) * spectra[m][2 * k];
     }
     if (power < 1e-6) { // digital silence (filters settling): no evidence either way
-        if (held > 0)
-            --held;
+        ++quietFrames;
         return;
     }
     // The background follows quiet frames at once and loud ones slowly
@@ -83,10 +82,14 @@ void DirectionFinder::AnalyseFrame(int threshold)
         background *= 1.0055;
     const double needed = std::pow(10.0, std::max(threshold, 1) / 40.0);
     if (power < background * needed) {
-        if (held > 0)
-            --held;
+        ++quietFrames;
         return;
     }
+    // After silence the talker may have moved: the first frames of a new
+    // sound are averaged afresh, then smoothed.
+    soundFrames = quietFrames >= HOLD_FRAMES ? 1 : soundFrames + 1;
+    quietFrames = 0;
+    const double keep = std::min(SMOOTHING, 1.0 - 1.0 / soundFrames);
     for (int q = 0; q < PAIRS; ++q) {
         for (int k = 0; k < BINS; ++k) {
             const int bin = FIRST_BIN + k;
@@ -95,8 +98,8 @@ void DirectionFinder::AnalyseFrame(int threshold)
             const float re = ar * br + ai * bi, im = ai * br - ar * bi;     // a times conj(b)
             const float norm = std::pow(re * re + im * im, 0.35f) + 1e-30f; // partial whitening
             float* c = &cross[(static_cast<size_t>(q) * BINS + k) * 2];
-            c[0] = static_cast<float>(SMOOTHING * c[0] + (1.0 - SMOOTHING) * re / norm);
-            c[1] = static_cast<float>(SMOOTHING * c[1] + (1.0 - SMOOTHING) * im / norm);
+            c[0] = static_cast<float>(keep * c[0] + (1.0 - keep) * re / norm);
+            c[1] = static_cast<float>(keep * c[1] + (1.0 - keep) * im / norm);
         }
     }
     double best = -1e30;
@@ -112,12 +115,11 @@ void DirectionFinder::AnalyseFrame(int threshold)
             bestAngle = angle;
         }
     }
-    held = HOLD_FRAMES;
 }
 
 int16_t DirectionFinder::Angle(int resolution) const
 {
-    if (held == 0)
+    if (!Sounding())
         return -100;
     const int step = std::max(resolution, 1);
     const int angle = static_cast<int>(std::lround(bestAngle / step)) * step;

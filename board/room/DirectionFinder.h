@@ -32,7 +32,7 @@ class DirectionFinder
     // Degrees 0..359 rounded to resolution, or -100 while nobody talks.
     int16_t Angle(int resolution) const;
     // Unrounded estimate of the last sounding frame (for tests), -1 before any.
-    double RawAngle() const { return held > 0 ? bestAngle : -1.0; }
+    double RawAngle() const { return Sounding() ? bestAngle : -1.0; }
 
   private:
     void AnalyseFrame(int threshold);
@@ -51,7 +51,11 @@ class DirectionFinder
     int pairA[PAIRS], pairB[PAIRS];
     int filled = 0;
     double background = -1.0; // tracked frame power of the quiet room
-    int held = 0;
+    // A direction needs two sounding frames in a row and outlives the sound
+    // by HOLD_FRAMES frames.
+    bool Sounding() const { return quietFrames < HOLD_FRAMES && soundFrames >= 2; }
+    int quietFrames = HOLD_FRAMES;  // frames since the last sounding one
+    int soundFrames = 0;            // sounding frames since the last silence
     double bestAngle = 0.0;
 };
 

@@ -108,6 +108,30 @@ TEST(RoomKit, DirectionOfAStaticTalkerWithinTheResolution)
     }
 }
 
+// The talker walks round at 20 degrees a second and moves on during the
+// pauses; the direction follows without clinging to the last word's.
+TEST(RoomKit, DirectionFollowsAMovingTalker)
+{
+    RoomBoardOptions options = Quiet(0.0);
+    options.room.talkerMoving = true;
+    RoomBoard board(options);
+    std::string error, notes;
+    ASSERT_TRUE(board.Prepare(error, notes)) << error;
+    board.Apply(Settings(FEATURE_SLOC));
+    int reports = 0, close = 0;
+    for (int step = 0; step < 500; ++step) {
+        board.RunMilliseconds(20);
+        const RoomReadings r = board.Readings();
+        if (r.angle == -100)
+            continue;
+        ++reports;
+        close += Circular(r.angle, r.talkerAngle) <= 10;
+    }
+    std::printf("moving talker: %d of %d reports within 10 deg\n", close, reports);
+    EXPECT_GE(reports, 100);
+    EXPECT_GE(close, reports * 8 / 10);
+}
+
 TEST(RoomKit, CoarseResolutionAndHighThreshold)
 {
     RoomBoard board(Quiet(100.0));
