@@ -81,12 +81,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "halvane-board: %s\n", error.c_str());
         return 1;
     }
-    std::printf("COM%d %s\n", options.port, terminal.DevicePath().c_str());
-    std::fflush(stdout);
-    if (options.verbose)
-        std::fprintf(stderr, "serving %s as %s\n", terminal.DevicePath().c_str(),
-                     terminal.LinkPath().c_str());
-
+    // The room (speech synthesis, recogniser) is ready before the board
+    // says it is.
     DemoBoard board(options.name, options.features, options.enabled);
     std::unique_ptr<RoomBoard> room;
     if (options.room) {
@@ -99,6 +95,12 @@ int main(int argc, char** argv) {
         board.AttachRoom(room.get());
         room->Start();
     }
+    std::printf("COM%d %s\n", options.port, terminal.DevicePath().c_str());
+    std::fflush(stdout);
+    if (options.verbose)
+        std::fprintf(stderr, "serving %s as %s\n", terminal.DevicePath().c_str(),
+                     terminal.LinkPath().c_str());
+
     BoardServer server(board, terminal.MasterFd(), options.replyDelayMs, options.verbose);
     server.Run(&stopRequested, waitMask);
     if (room) {
