@@ -189,10 +189,11 @@ void RoomBoard::Tick()
         command = recogniser.LastCommand();
         commandUntil = now + COMMAND_SHOWN_S;
         if (options.verbose) {
-            const int phrase = room->TalkerPhrase();
-            std::fprintf(stderr, "room %.1f s: heard command %d; the talker last said \"%s\"\n",
-                         now, command,
-                         phrase >= 0 ? SpokenCommands()[static_cast<size_t>(phrase)].words : "");
+            const char* words = "";
+            for (const SpokenCommand& c : SpokenCommands())
+                if (c.code == command)
+                    words = c.words;
+            std::fprintf(stderr, "room %.1f s: heard command %d (\"%s\")\n", now, command, words);
         }
     }
     if (command != 0 && now >= commandUntil)
