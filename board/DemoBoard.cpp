@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "RoomBoard.h"
+
 namespace {
 
 // Fills the bytes the panel does not interpret with a recognisable pattern
@@ -38,9 +40,18 @@ DemoBoard::DemoBoard(const std::string& boardName, uint16_t availableFeatures,
     block.output.outputVolume = 50;
 }
 
+void DemoBoard::AttachRoom(RoomBoard* liveRoom) {
+    live = liveRoom;
+    if (live) live->Apply(block);
+}
+
 void DemoBoard::Advance(double now) {
     lastTime = now;
     room.Advance(now, block);
+    if (live) {
+        live->Apply(block);  // gestures may have moved the volume or the beam
+        live->Measure(block);
+    }
 }
 
 bool DemoBoard::Answer(const LinkMessage& request, LinkMessage& answer) {
@@ -97,6 +108,6 @@ bool DemoBoard::SetParameters(const uint8_t* payload, size_t length) {
     const uint16_t available = block.general.availableFeatures;
     UnpackParameterSections(payload + 1, length - 1, mask, block);
     block.general.availableFeatures = available;
-    room.Advance(lastTime, block);
+    Advance(lastTime);
     return true;
 }

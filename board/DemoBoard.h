@@ -9,6 +9,8 @@
 #include "LinkMessage.h"
 #include "RoomSimulation.h"
 
+class RoomBoard;
+
 class DemoBoard {
 public:
     DemoBoard(const std::string& name, uint16_t availableFeatures, uint16_t enabledFeatures);
@@ -23,6 +25,11 @@ public:
 
     const FeatureParameterBlock& Block() const { return block; }
 
+    // Lets the real kit in a simulated room measure the source direction,
+    // the noise level and the speech commands, and hands it every setting
+    // from now on. Gestures stay simulated.
+    void AttachRoom(RoomBoard* liveRoom);
+
 private:
     bool Respond(uint8_t code, const uint8_t* payload, size_t length, LinkMessage& answer);
     bool SetParameters(const uint8_t* payload, size_t length);
@@ -32,5 +39,6 @@ private:
     uint8_t byteRegister = 0;
     uint8_t sevenRegister[7] = {};
     RoomSimulation room;
+    RoomBoard* live = nullptr;
     double lastTime = 0.0;
 };

@@ -1,12 +1,14 @@
 // halvane-board: an emulated demonstration board on a pseudo-terminal.
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "BoardOptions.h"
 #include "BoardServer.h"
 #include "DemoBoard.h"
 #include "PseudoTerminal.h"
+#include "RoomBoard.h"
 
 namespace {
 
@@ -33,6 +35,32 @@ sigset_t InstallStopSignals() {
     return waitMask;
 }
 
+RoomBoardOptions RoomOptionsOf(const BoardOptions& options) {
+    RoomBoardOptions room;
+    room.room.kind = boardKindOfName(options.name.data(), options.name.size());
+    if (room.room.kind == BoardKind::Unknown) room.room.kind = BoardKind::Zodurev;
+    room.room.talkerAngle = options.talkerAngle;
+    room.room.talkerMoving = options.talkerMoving;
+    room.room.noiseDb = options.noiseDb;
+    room.room.interferer = options.interferer;
+    room.room.interfererAngle = options.interfererAngle;
+    room.room.farEnd = options.farEnd;
+    room.room.farEndDb = options.farEndDb;
+    room.fast = options.fast;
+    room.audioOut = options.audioOut;
+    room.play = options.play;
+    room.verbose = options.verbose;
+    return room;
+}
+
+std::unique_ptr<RoomBoard> StartRoom(const BoardOptions& options, std::string& error) {
+    auto room = std::make_unique<RoomBoard>(RoomOptionsOf(options));
+    std::string notes;
+    if (!room->Prepare(error, notes)) return nullptr;
+    if (!notes.empty()) std::fprintf(stderr, "halvane-board: %s", notes.c_str());
+    return room;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,15 +81,32 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "halvane-board: %s\n", error.c_str());
         return 1;
     }
+    // The room (speech synthesis, recogniser) is ready before the board
+    // says it is.
+    DemoBoard board(options.name, options.features, options.enabled);
+    std::unique_ptr<RoomBoard> room;
+    if (options.room) {
+        room = StartRoom(options, error);
+        if (!room) {
+            std::fprintf(stderr, "halvane-board: %s\n", error.c_str());
+            terminal.Close();
+            return 1;
+        }
+        board.AttachRoom(room.get());
+        room->Start();
+    }
     std::printf("COM%d %s\n", options.port, terminal.DevicePath().c_str());
     std::fflush(stdout);
     if (options.verbose)
         std::fprintf(stderr, "serving %s as %s\n", terminal.DevicePath().c_str(),
                      terminal.LinkPath().c_str());
 
-    DemoBoard board(options.name, options.features, options.enabled);
     BoardServer server(board, terminal.MasterFd(), options.replyDelayMs, options.verbose);
     server.Run(&stopRequested, waitMask);
+    if (room) {
+        room->Stop();
+        std::fprintf(stderr, "halvane-board: %s\n", CostText(room->Cost()).c_str());
+    }
     terminal.Close();
     return 0;
 }

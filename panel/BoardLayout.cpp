@@ -1,25 +1,43 @@
 #include "BoardLayout.h"
 
+#include <cstring>
+
+#include "BoardKind.h"
+
 namespace
 {
 
-const BoardLayout marrowinLayout = {
-    303, 243, 45, 60, 500,          800,  15,
-    160, 210, 8,  8,  {3, 2, 1, 0}, 0.1f, "://images/RoridaruZazo.jpg"};
-const BoardLayout zodurevLayout = {303, 228, 40, 50, 500,          800,  15,
-                                   160, 200, 50, 50, {1, 3, 2, 0}, 0.1f, "://images/AudioIn.jpg"};
-const BoardLayout u4Layout = {260, 172, 100, 80, 500,          800,  10,
-                              115, 150, 0,   0,  {1, 3, 2, 0}, 0.1f, "://images/CARDIOID_ONLY.jpg"};
+// The drawing constants; the microphone markers come from the shared board
+// tables.
+BoardLayout withMarkers(BoardLayout layout, BoardKind kind)
+{
+    std::memcpy(layout.micMarkerOf, micMarkersOf(kind), sizeof layout.micMarkerOf);
+    return layout;
+}
+
+const BoardLayout marrowinLayout = withMarkers(
+    {303, 243, 45, 60, 500, 800, 15, 160, 210, 8, 8, {}, 0.1f, "://images/RoridaruZazo.jpg"},
+    BoardKind::Marrowin);
+const BoardLayout zodurevLayout = withMarkers(
+    {303, 228, 40, 50, 500, 800, 15, 160, 200, 50, 50, {}, 0.1f, "://images/AudioIn.jpg"},
+    BoardKind::Zodurev);
+const BoardLayout u4Layout = withMarkers(
+    {260, 172, 100, 80, 500, 800, 10, 115, 150, 0, 0, {}, 0.1f, "://images/CARDIOID_ONLY.jpg"},
+    BoardKind::U4);
 
 } // namespace
 
 const BoardLayout* findBoardLayout(const QString& boardName)
 {
-    if (boardName.contains(QLatin1String("Marrowin"), Qt::CaseSensitive))
+    const QByteArray name = boardName.toUtf8();
+    switch (boardKindOfName(name.constData(), static_cast<size_t>(name.size()))) {
+    case BoardKind::Marrowin:
         return &marrowinLayout;
-    if (boardName.contains(QLatin1String("Zodurev"), Qt::CaseSensitive))
+    case BoardKind::Zodurev:
         return &zodurevLayout;
-    if (boardName.contains(QLatin1String("u4"), Qt::CaseSensitive))
+    case BoardKind::U4:
         return &u4Layout;
-    return nullptr;
+    default:
+        return nullptr;
+    }
 }

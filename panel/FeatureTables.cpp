@@ -24,9 +24,6 @@ struct VolumeTable {
 
 const uint32_t pairMasks[6] = {9, 10, 12, 5, 6, 3};
 
-const uint32_t beamMasksMarrowin[8] = {5, 6, 12, 9, 5, 6, 12, 9};
-const uint32_t beamMasksOther[8] = {3, 5, 9, 10, 3, 5, 6, 10};
-
 } // namespace
 
 float volumeStepDecibels(int step)
@@ -61,13 +58,6 @@ int pairOfMicMask(uint32_t micMask)
             return pair;
     }
     return 0;
-}
-
-uint32_t beamMicMask(int directionIndex, bool marrowinBoard)
-{
-    if (directionIndex < 0 || directionIndex >= 8)
-        return 0;
-    return marrowinBoard ? beamMasksMarrowin[directionIndex] : beamMasksOther[directionIndex];
 }
 
 bool speechCommandText(int code, QString& text)

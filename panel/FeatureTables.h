@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <QString>
 
+#include "BoardKind.h" // beamMicMask
+
 // Highest streaming volume step of the display table.
 constexpr int VOLUME_STEP_MAX = 128;
 
@@ -21,11 +23,6 @@ QString volumeText(int step, bool zeroAsInfinity);
 // the entry that shows a mask (0 for a mask the list does not hold).
 uint32_t micMaskOfPair(int pairIndex);
 int pairOfMicMask(uint32_t micMask);
-
-// Microphones in use while the beam points in direction index 0..7; the
-// board named with "Marrowin" has its own table. An index outside 0..7
-// yields 0 (no microphone).
-uint32_t beamMicMask(int directionIndex, bool marrowinBoard);
 
 // Text shown for a speech command code; false for a code without text.
 bool speechCommandText(int code, QString& text);

@@ -78,9 +78,24 @@ TEST(BoardOptions, ParsesAndRejects) {
     EXPECT_EQ(options.replyDelayMs, 250);
     EXPECT_EQ(options.name, "u4 board");
     EXPECT_TRUE(options.verbose);
+    EXPECT_FALSE(options.room);
+
+    BoardOptions room;
+    ASSERT_TRUE(parse({"--talker-angle", "-45.5", "--room", "--talker-moving", "--noise-db", "60",
+                       "--interferer-angle", "180", "--far-end-db", "70", "--audio-out", "x.wav", "--play",
+                       "--fast"}, room, error)) << error;
+    EXPECT_TRUE(room.room && room.talkerMoving && room.play && room.fast && room.interferer && room.farEnd);
+    EXPECT_EQ(room.talkerAngle, -45.5);
+    EXPECT_EQ(room.noiseDb, 60.0);
+    EXPECT_EQ(room.interfererAngle, 180.0);
+    EXPECT_EQ(room.farEndDb, 70.0);
+    EXPECT_EQ(room.audioOut, "x.wav");
+
     for (const std::vector<std::string>& bad :
          {std::vector<std::string>{"--port"}, {"--port", "-1"}, {"--port", "7x"}, {"--features", "10000"},
-          {"--enabled", "zz"}, {"--reply-delay", ""}, {"--name", ""}, {"--bogus"}}) {
+          {"--enabled", "zz"}, {"--reply-delay", ""}, {"--name", ""}, {"--bogus"},
+          {"--noise-db", "50"}, {"--fast"}, {"--room", "--noise-db", "loud"}, {"--room", "--far-end-db", "-3"},
+          {"--room", "--talker-angle"}, {"--room", "--audio-out", ""}}) {
         BoardOptions fresh;
         error.clear();
         EXPECT_FALSE(parse(bad, fresh, error)) << bad[0];
