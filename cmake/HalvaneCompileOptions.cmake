@@ -1,3 +1,5 @@
+include(GNUInstallDirs)
+
 # Warnings are errors everywhere; sanitizers are switched on for the whole
 # tree so that libraries, tools and tests are instrumented alike.
 if(CMAKE_C_COMPILER_ID MATCHES "GNU|Clang")
@@ -10,13 +12,14 @@ if(HALVANE_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# Skips a sub-folder that has no CMakeLists.txt yet, so that parts of the
-# tree can grow independently.
+# Adds the listed sub-folders; a listed folder without a CMakeLists.txt is
+# an error, so that a missing part never drops out of the build unnoticed.
 function(halvane_add_subdirectories)
   foreach(dir IN LISTS ARGN)
-    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
-      add_subdirectory(${dir})
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}/${dir} has no CMakeLists.txt")
     endif()
+    add_subdirectory(${dir})
   endforeach()
 endfunction()
 
@@ -47,14 +50,15 @@ function(halvane_mcu_library name)
     target_link_libraries(${name} PUBLIC m)
   endif()
   install(TARGETS ${name} EXPORT ${name}Targets
-    ARCHIVE DESTINATION lib
-    INCLUDES DESTINATION include)
-  install(FILES include/${name}.h DESTINATION include)
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  install(FILES include/${name}.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 endfunction()
 
 # Registers a built test executable with CTest: output in build/tests, run
 # from the calling folder's build directory, labelled with the given label
-# and with "slow" when its source name ends in _slow.
+# and with "slow" when its source name ends in _slow (the sanitizer pass
+# leaves those out).
 function(halvane_register_test target name label)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   set(labels ${label})

@@ -12,7 +12,7 @@ function(halvane_package_library name description)
   if(NOT TARGET ${name})
     return()
   endif()
-  set(config_dir lib/cmake/${name})
+  set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/${name})
   set(staging ${CMAKE_BINARY_DIR}/packaging/${name})
   install(EXPORT ${name}Targets NAMESPACE ${name}:: DESTINATION ${config_dir})
   configure_package_config_file(
@@ -27,9 +27,12 @@ function(halvane_package_library name description)
   # The archives are static and call the math library, so -lm is listed
   # with them (on the microcontroller newlib's libm provides it).
   set(PC_DESCRIPTION "${description}")
+  # The .pc file finds the prefix relative to itself, so the tree can move.
+  file(RELATIVE_PATH PC_PREFIX_FROM_PCDIR /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+  string(REGEX REPLACE "/$" "" PC_PREFIX_FROM_PCDIR "${PC_PREFIX_FROM_PCDIR}")
   set(PC_VERSION ${HALVANE_LIBRARY_VERSION})
   configure_file(${PROJECT_SOURCE_DIR}/cmake/${name}.pc.in ${staging}/${name}.pc @ONLY)
-  install(FILES ${staging}/${name}.pc DESTINATION lib/pkgconfig)
+  install(FILES ${staging}/${name}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endfunction()
 
 halvane_package_library(veldra
