@@ -185,7 +185,7 @@ void align_reference(FieldState *field, float *aligned) {
 // after a full round, measures the main peak and steers the delay.
 void align_track_drift(FieldState *field, EchoState *echo) {
   const uint32_t M = static_cast<uint32_t>(echo->blocks);
-  if (!echo->adapted) {
+  if (!filter_ready(field, echo)) {
     field->adapted_frames = 0;
     field->peak_locked = 0;
     return;

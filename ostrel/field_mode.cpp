@@ -115,6 +115,7 @@ void field_process(OstrelBlock *block, uint32_t input_half, int16_t *out) {
   const int16_t *mic = block->mic_ring + input_half;
   const int16_t *ref = block->ref_ring + input_half;
   field->frames += 1;
+  field->settled_frames += 1;
 
   const bool resample = o.align_enable != 0 || o.drift_enable != 0;
   float aligned[kFrame];
@@ -123,7 +124,7 @@ void field_process(OstrelBlock *block, uint32_t input_half, int16_t *out) {
     align_push_reference(field, ref);
     if (o.align_enable != 0 && align_estimate_delay(field, &block->echo_fft, mic, ref)) {
       Echo_state_reset(&block->echo);
-      field->saturation = 0.0f;
+      field->settled_frames = 0;
     }
     align_reference(field, aligned);
   } else {

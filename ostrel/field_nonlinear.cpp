@@ -51,7 +51,7 @@ void nonlinear_update(FieldState *field, EchoState *echo, const float *aligned, 
 
   float previous = field->out_mem;
   field->out_mem = static_cast<float>(out[kFrame - 1]);
-  if (!update || !echo->adapted) return;
+  if (!update || !filter_ready(field, echo)) return;
   spectral_mul_accum(spectra, echo->foreground, field->work, static_cast<int32_t>(kWindow),
                      static_cast<int32_t>(M));
   ifft(echo->table, field->work, field->work);

@@ -16,7 +16,7 @@ namespace ostrel {
 namespace {
 
 constexpr float kFarActivePower = 2.0f;
-constexpr float kTriggerCoherence = 0.45f;
+constexpr float kTriggerCoherence = 0.3f;
 constexpr float kTriggerDropDb = 8.0f;
 constexpr int32_t kHoldFrames = 25;
 constexpr float kBoostLeak = 0.5f;
@@ -36,7 +36,7 @@ void recovery_update(FieldState *field, EchoState *echo) {
   const float erle = 4.3429448f * logf(mic / out);
   field->erle_fast += 0.3f * (erle - field->erle_fast);
   const bool dropped = field->erle_fast < field->erle_slow - kTriggerDropDb;
-  if (dropped && field->coherence_xe > kTriggerCoherence && echo->adapted) {
+  if (dropped && field->coherence_xe > kTriggerCoherence && filter_ready(field, echo)) {
     field->boost_frames = kHoldFrames;
   } else if (field->boost_frames > 0) {
     field->boost_frames -= 1;

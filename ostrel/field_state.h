@@ -49,6 +49,7 @@ struct FieldState {
   float peak_target;                                // peak position to hold, samples
   int32_t peak_locked;                              // 1 once peak_target is set
   int32_t adapted_frames;                           // frames since the canceller adapted
+  uint32_t settled_frames;                          // frames since start or the last restart
   uint32_t tap_block;                               // next filter block to copy to taps
 
   // Nonlinear model.
@@ -87,6 +88,13 @@ inline int16_t round_sample(float v) {
   if (v >= 32767.0f) return 32767;
   if (v <= -32768.0f) return -32768;
   return static_cast<int16_t>(floorf(v + 0.5f));
+}
+
+// The canceller describes the room: it says so itself, or it has had 1.5 s
+// since a restart (after a restart it may converge so fast that its own
+// test, which needs a high leak estimate, never passes).
+inline bool filter_ready(const FieldState *field, const EchoState *echo) {
+  return echo->adapted != 0 || field->settled_frames > 190;
 }
 
 // Field record and arrays after the default records; returns bytes needed.
