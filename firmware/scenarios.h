@@ -15,7 +15,7 @@
 namespace fwvectors
 {
 
-enum class Library { Veldra, Ostrel, Fft };
+enum class Library { Veldra, Ostrel, OstrelField, Fft };
 
 // The library calls that are timed on the target.
 enum class Call { FirstStep, SecondStep, DataInput, Process, Fft, Ifft, Count };
