@@ -1,6 +1,6 @@
 // Reference alignment of field mode.
 //
-// Bulk delay: the log energies of 16 bands (125 Hz..6 kHz) of the raw
+// Bulk delay: the frame-to-frame changes of the log energies of 16 bands (125 Hz..6 kHz) of the raw
 // reference and of the microphone are correlated, per band and normalised,
 // at every lag of 0..38 frames; the lag with the highest mean correlation,
 // refined by a parabola through its neighbours, is the echo's delay. Energy
@@ -9,10 +9,12 @@
 // for 20 frames by a margin, so a short burst of double talk cannot move it.
 //
 // Drift: the position of the adaptive filter's largest tap is the echo's
-// delay relative to the reference the canceller sees. A proportional-integral
-// loop moves the fractional read position of the reference so that the peak
-// stays where it was when the canceller converged; its integral is the clock
-// drift. The reference is read from the history by cubic Lagrange
+// delay relative to the reference the canceller sees. The filter follows a
+// drifting echo by itself, only too slowly for deep cancellation; the speed
+// of its peak, measured every quarter second, is the drift not yet compensated and is
+// added (in part) to the rate at which the fractional read position of the
+// reference moves. Measuring speed rather than position keeps the loop
+// stable although the filter reacts to a correction only as it re-adapts. The reference is read from the history by cubic Lagrange
 // interpolation.
 #include <string.h>
 
@@ -28,12 +30,13 @@ constexpr float kAdoptScore = 0.2f;
 constexpr float kSwitchMargin = 0.05f;
 constexpr int32_t kSwitchFrames = 20;
 constexpr int32_t kFirstLockFrames = 40;
-constexpr int32_t kDelayMarginSamples = 96;       // room before the echo's onset
+constexpr int32_t kDelayMarginSamples = 160;      // room before the energy peak: the direct path comes earlier
 constexpr int32_t kMinDelaySamples = 3;           // the interpolator reads two samples ahead
 constexpr int32_t kMaxDelaySamples = int32_t(kHistory) - 2 * int32_t(kFrame) - 8;
 constexpr float kMaxDriftRate = 6e-4f;            // 600 ppm
-constexpr float kDriftProportional = 0.08f;       // per peak measurement
-constexpr float kDriftIntegral = 0.004f;
+constexpr float kPeakSmoothing = 0.2f;            // per peak measurement (every M frames)
+constexpr uint32_t kRateWindowSamples = 4000;     // speed of the peak measured over 0.25 s
+constexpr float kRateGain = 0.5f;
 
 void band_log_energies(FftTable *table, const float *prev, const int16_t *now, const float *window,
                        float *spectrum, float *bands) {
@@ -46,7 +49,7 @@ void band_log_energies(FftTable *table, const float *prev, const int16_t *now, c
     float energy = 0.0f;
     for (int32_t k = 2 + b * kDelayBandBins; k < 2 + (b + 1) * kDelayBandBins; ++k)
       energy += spectrum[2 * k - 1] * spectrum[2 * k - 1] + spectrum[2 * k] * spectrum[2 * k];
-    bands[b] = logf(energy + 1e-4f);
+    bands[b] = field_log(energy + 1e-4f);
   }
 }
 
@@ -105,11 +108,21 @@ void align_push_reference(FieldState *field, const int16_t *ref) {
 }
 
 bool align_estimate_delay(FieldState *field, FftTable *table, const int16_t *mic, const int16_t *ref) {
-  float mic_bands[kDelayBands];
+  // Frame-to-frame changes of the log energies: onsets and decays line up
+  // sharply at the echo's delay, where the energies themselves, smeared by
+  // reverberation and by the syllables' slow envelopes, would peak late.
+  float mic_bands[kDelayBands], ref_level[kDelayBands];
   band_log_energies(table, field->mic_prev, mic, field->window, field->work, mic_bands);
+  band_log_energies(table, field->ref_prev, ref, field->window, field->work, ref_level);
   field->band_slot = (field->band_slot + 1) % kDelayLags;
   float *ref_now = field->ref_bands[field->band_slot];
-  band_log_energies(table, field->ref_prev, ref, field->window, field->work, ref_now);
+  for (int32_t b = 0; b < kDelayBands; ++b) {
+    const float mic_level = mic_bands[b];
+    mic_bands[b] = mic_level - field->mic_level[b];
+    field->mic_level[b] = mic_level;
+    ref_now[b] = ref_level[b] - field->ref_level[b];
+    field->ref_level[b] = ref_level[b];
+  }
 
   for (int32_t b = 0; b < kDelayBands; ++b) {
     field->mic_mean[b] = smooth(field->mic_mean[b], mic_bands[b]);
@@ -133,6 +146,9 @@ bool align_estimate_delay(FieldState *field, FftTable *table, const int16_t *mic
   int32_t best = 0;
   for (int32_t d = 1; d < kDelayLags; ++d)
     if (scores[d] > scores[best]) best = d;
+  field->best_score = scores[best];
+  field->best_lag = best;
+  field->current_score = field->delay_frames >= 0 ? scores[field->delay_frames] : 0.0f;
   if (scores[best] < kAdoptScore || best == field->delay_frames) {
     field->candidate_count = 0;
     return false;
@@ -212,15 +228,23 @@ void align_track_drift(FieldState *field, EchoState *echo) {
   const float curvature = left - 2.0f * mid + right;
   const float position = static_cast<float>(peak) + (curvature < 0.0f ? 0.5f * (left - right) / curvature : 0.0f);
   if (field->peak_locked == 0 || fabsf(position - field->peak_target) > 3.0f) {
-    field->peak_target = position;  // first measurement, or another tap took the lead
+    // First measurement, or another tap took the lead: start a new window.
+    field->peak_target = field->peak_anchor = position;
     field->peak_locked = 1;
+    field->peak_samples = 0;
     return;
   }
-  const float error = position - field->peak_target;
-  field->drift_rate += kDriftIntegral * error / static_cast<float>(taps);
+  field->peak_target += kPeakSmoothing * (position - field->peak_target);
+  field->peak_samples += taps;
+  if (field->peak_samples < kRateWindowSamples) return;
+  // The peak's speed over the window is the drift the resampler does not yet
+  // follow; part of it is added to the rate each window.
+  const float speed = (field->peak_target - field->peak_anchor) / static_cast<float>(field->peak_samples);
+  field->drift_rate += kRateGain * speed;
   if (field->drift_rate > kMaxDriftRate) field->drift_rate = kMaxDriftRate;
   if (field->drift_rate < -kMaxDriftRate) field->drift_rate = -kMaxDriftRate;
-  field->delay_fraction += kDriftProportional * error;
+  field->peak_anchor = field->peak_target;
+  field->peak_samples = 0;
 }
 
 }  // namespace ostrel

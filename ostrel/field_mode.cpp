@@ -1,7 +1,6 @@
 // Field mode: entry points, the layout of the field records after the default
 // mode's records, and the per-frame pipeline that runs the stages around the
 // echo canceller and the preprocessor.
-#include <math.h>
 #include <string.h>
 
 #include "field_state.h"
@@ -39,10 +38,12 @@ FieldLayout field_layout_of(const OstrelHandle *handle) {
   return layout;
 }
 
-// Hann window for the spectra when no preprocessor window is there to share.
-void hann_window(float *window) {
-  for (uint32_t i = 0; i < kWindow; ++i)
-    window[i] = 0.5f - 0.5f * cosf(6.2831853f * static_cast<float>(i) / static_cast<float>(kWindow));
+// 10^(db/10) by repeated products, the same bits on every target.
+float power_ratio(int32_t db) {
+  const float step = db >= 0 ? 1.2589254f : 0.7943282f;  // 10^(+-0.1)
+  float ratio = 1.0f;
+  for (int32_t i = 0; i < (db >= 0 ? db : -db); ++i) ratio *= step;
+  return ratio;
 }
 
 void init_field(OstrelBlock *block, FieldState *field, const OstrelFieldOptions *options,
@@ -53,10 +54,10 @@ void init_field(OstrelBlock *block, FieldState *field, const OstrelFieldOptions 
   if (block->preprocess_reserved != 0) {
     memcpy(field->window, block->preprocess->window, sizeof(field->window));
   } else {
-    hann_window(field->window);
+    memcpy(field->window, block->echo.window, sizeof(field->window));  // Hann
   }
   align_init(field);
-  field->strength = expf(0.23025851f * static_cast<float>(options->residual_strength_db));
+  field->strength = power_ratio(options->residual_strength_db);
   for (int32_t b = 0; b < kResidualBands; ++b) {
     field->coef[b][0] = 0.1f;   // misadjustment: -10 dB of the echo estimate
     field->coef[b][1] = 0.02f;  // reverberation beyond the tail
@@ -118,8 +119,8 @@ void field_process(OstrelBlock *block, uint32_t input_half, int16_t *out) {
   field->settled_frames += 1;
 
   const bool resample = o.align_enable != 0 || o.drift_enable != 0;
-  float aligned[kFrame];
-  int16_t shaped[kFrame];
+  float *aligned = field->aligned;  // in the block: the stack stays small
+  int16_t *shaped = field->shaped;
   if (resample) {
     align_push_reference(field, ref);
     if (o.align_enable != 0 && align_estimate_delay(field, &block->echo_fft, mic, ref)) {
@@ -155,7 +156,7 @@ uint32_t Ostrel_Field_defaults(OstrelFieldOptions *options) {
   options->drift_enable = 1;
   options->nonlinear_enable = 1;
   options->residual_enable = 1;
-  options->residual_strength_db = 0;
+  options->residual_strength_db = 6;
   options->recovery_enable = 1;
   return OSTREL_OK;
 }

@@ -10,9 +10,9 @@
 // term the part of the output coherent with the reference: echo that no model
 // predicted, seen at once (for example just after a path change). The weights
 // a0..a2 are fitted per band, non-negative, by normalised least mean squares
-// on the output power while the output is echo: far end active and output
-// coherent with the reference. Near-end speech is not coherent with the
-// reference, so double talk does not inflate the weights.
+// on the output power while the output is echo: far end active and the
+// canceller's ERLE at its usual level. Near-end speech lowers that ERLE, so
+// double talk does not inflate the weights.
 //
 // All spectra use the suppressor's analysis window, so the estimate is in
 // the units of its power spectrum.
@@ -32,6 +32,12 @@ constexpr float kFarActivePower = 2.0f;   // reference frame power of about -60 
 constexpr int32_t kCoherenceFirstBin = 3; // 190 Hz
 constexpr int32_t kCoherenceLastBin = 64; // 4 kHz
 constexpr int32_t kBinsPerBand = 8;       // residual bands over bins 1..128
+constexpr float kLearnDropDb = 3.0f;
+constexpr float kNearEndRatio = 10.0f;
+constexpr float kNearEndCoherence = 0.3f;
+// Coherence of unrelated signals, estimated with this smoothing, averages
+// about 0.2; only the excess counts as echo.
+constexpr float kCoherenceBias = 0.2f;
 
 void windowed_spectrum(const float *window, const float *prev, const int16_t *now, float *spectrum,
                        FftTable *table) {
@@ -94,10 +100,22 @@ void field_spectra(FieldState *field, FftTable *table, const int16_t *mic, const
   field->coherence_xm = coherence_xm / bins;
   field->coherence_xe = coherence_xe / bins;
   field->far_power = far;
+  if (far <= kFarActivePower) return;
+  // Frame ERLE of the linear canceller, fast and slow; the slow one sinks
+  // only slowly while the recovery stage boosts, so that a harder new path
+  // ends the boost after a few seconds.
+  float mic_sum = 1.0f, out_sum = 1.0f;
+  for (int32_t k = 0; k < kFieldBins; ++k) {
+    mic_sum += field->S_mm[k];
+    out_sum += field->S_ee[k];
+  }
+  field->erle_fast += 0.3f * (field_log(mic_sum / out_sum) * 4.3429448f - field->erle_fast);
+  const float follow = field->boost_frames > 0 ? 0.005f : 0.02f;
+  field->erle_slow += follow * (field->erle_fast - field->erle_slow);
 }
 
 void residual_update(FieldState *field) {
-  float echo_power[kFieldBins], out_power[kFieldBins];
+  float *echo_power = field->echo_power, *out_power = field->out_power;
   for (int32_t k = 0; k < kFieldBins; ++k) {
     float xr, xi, mr, mi, er, ei;
     bin_of(field->spectrum_x, k, &xr, &xi);
@@ -109,20 +127,31 @@ void residual_update(FieldState *field) {
     echo_power[k] = (mr - er) * (mr - er) + (mi - ei) * (mi - ei);
     out_power[k] = er * er + ei * ei;
   }
-  const bool learn = field->far_power > kFarActivePower && field->coherence_xe > 0.2f;
+  // The weights learn while the output is echo: far end active and the
+  // canceller's ERLE not below its usual level, which near-end speech (and a
+  // path change, covered by the coherent term) would push it.
+  const bool far_active = field->far_power > kFarActivePower;
+  const bool learn = far_active && field->erle_fast > field->erle_slow - kLearnDropDb;
   for (int32_t b = 0; b < kResidualBands; ++b) {
     const int32_t first = 1 + b * kBinsPerBand;
     float phi[kResidualTerms] = {0.0f, 0.0f, 0.0f};
-    float target = 0.0f;
+    float target = 0.0f, coherence = 0.0f;
     for (int32_t k = first; k < first + kBinsPerBand; ++k) {
       phi[0] += echo_power[k];
       phi[1] += field->late_short[k];
       phi[2] += field->late_long[k];
       target += out_power[k];
+      coherence += bin_coherence(field, field->S_xe, field->S_ee, k);
     }
+    coherence *= 1.0f / static_cast<float>(kBinsPerBand);
     float *a = field->coef[b];
+    const float predicted = a[0] * phi[0] + a[1] * phi[1] + a[2] * phi[2];
+    // A band whose output is well above the predicted echo and not coherent
+    // with the reference holds near-end speech: there the estimate is not
+    // raised, so the talker keeps his level.
+    const bool near_end = target > kNearEndRatio * predicted && coherence < kNearEndCoherence;
+    const float strength = near_end ? 1.0f : field->strength;
     if (learn) {
-      const float predicted = a[0] * phi[0] + a[1] * phi[1] + a[2] * phi[2];
       float error = target - predicted;
       if (error > 2.0f * predicted + 1.0f) error = 2.0f * predicted + 1.0f;  // growth bounded per frame
       const float norm = phi[0] * phi[0] + phi[1] * phi[1] + phi[2] * phi[2] + 1e-3f;
@@ -133,8 +162,9 @@ void residual_update(FieldState *field) {
     }
     for (int32_t k = first; k < first + kBinsPerBand; ++k) {
       const float modelled = a[0] * echo_power[k] + a[1] * field->late_short[k] + a[2] * field->late_long[k];
-      const float coherence = bin_coherence(field, field->S_xe, field->S_ee, k);
-      field->residual[k] = field->strength * (modelled + coherence * out_power[k]);
+      const float excess = bin_coherence(field, field->S_xe, field->S_ee, k) - kCoherenceBias;
+      const float coherent = excess > 0.0f ? excess * (1.0f / (1.0f - kCoherenceBias)) : 0.0f;
+      field->residual[k] = strength * (modelled + coherent * out_power[k]);
     }
   }
   field->residual[0] = field->residual[1];

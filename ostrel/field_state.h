@@ -11,6 +11,7 @@
 
 #include <math.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "ostrel_block.h"
 
@@ -34,7 +35,8 @@ struct FieldState {
   uint32_t history_count;                           // samples written in all (mod 2^32)
   float mic_prev[kFrame];                           // previous raw microphone frame
   float ref_prev[kFrame];                           // previous raw reference frame
-  float ref_bands[kDelayLags][kDelayBands];         // log band energies of the raw reference, ring
+  float mic_level[kDelayBands], ref_level[kDelayBands];  // last log band energies
+  float ref_bands[kDelayLags][kDelayBands];         // their changes for the raw reference, ring
   uint32_t band_slot;                               // ring slot of the newest entry
   float mic_mean[kDelayBands], ref_mean[kDelayBands];
   float mic_var[kDelayBands], ref_var[kDelayBands];
@@ -42,11 +44,15 @@ struct FieldState {
   int32_t delay_frames;                             // adopted lag in frames, -1 before the first lock
   int32_t candidate_frames;                         // lag that is challenging the adopted one
   int32_t candidate_count;                          // frames it has stayed the best
+  float best_score, current_score;                  // correlation of the best and adopted lags
+  int32_t best_lag;
   int32_t delay_samples;                            // whole part of the reference delay
   float delay_fraction;                             // fractional part, 0 <= f < 1
   // Drift: the adaptive filter's main peak steers the fractional delay.
   float drift_rate;                                 // delay change in samples per sample
-  float peak_target;                                // peak position to hold, samples
+  float peak_target;                                // smoothed peak position, samples
+  float peak_anchor;                                // its value at the start of the window
+  uint32_t peak_samples;                            // samples since the start of the window
   int32_t peak_locked;                              // 1 once peak_target is set
   int32_t adapted_frames;                           // frames since the canceller adapted
   uint32_t settled_frames;                          // frames since start or the last restart
@@ -64,6 +70,9 @@ struct FieldState {
   float aligned_prev[kFrame];                       // previous reference frame given to the canceller
   float spectrum_x[2 * kFrame], spectrum_m[2 * kFrame], spectrum_e[2 * kFrame];
   float work[2 * kFrame];
+  float aligned[kFrame];                            // this frame's aligned reference
+  int16_t shaped[kFrame];                           // the same through the saturation model
+  float echo_power[kFieldBins], out_power[kFieldBins];  // per bin, this frame
   float S_xx[kFieldBins], S_mm[kFieldBins], S_ee[kFieldBins];
   float S_xm[2 * kFieldBins], S_xe[2 * kFieldBins];  // complex, (re, im) per bin
   float coherence_xm, coherence_xe;                 // averages over 190 Hz..4 kHz
@@ -82,6 +91,21 @@ struct FieldState {
   float *taps;                                      // time-domain foreground filter, M*128 floats
   float *gradient_spectra;                          // (M+1)*256 floats, newest first
 };
+
+// Natural logarithm of x > 0 in plain float arithmetic (relative error below
+// 1e-6), so that host and target compute the same bits whatever their libm.
+inline float field_log(float x) {
+  uint32_t bits;
+  memcpy(&bits, &x, sizeof bits);
+  const int32_t exponent = static_cast<int32_t>((bits >> 23) & 0xFFu) - 127;
+  bits = (bits & 0x007FFFFFu) | 0x3F800000u;  // mantissa in [1, 2)
+  float m;
+  memcpy(&m, &bits, sizeof m);
+  const float t = (m - 1.0f) / (m + 1.0f);    // ln m = 2 atanh t, t in [0, 1/3)
+  const float t2 = t * t;
+  const float series = t * (2.0f + t2 * (0.6666667f + t2 * (0.4f + t2 * (0.2857143f + t2 * 0.2222222f))));
+  return static_cast<float>(exponent) * 0.6931472f + series;
+}
 
 // Nearest 16-bit sample, saturated.
 inline int16_t round_sample(float v) {

@@ -6,13 +6,14 @@
 // scenes), time to 20 dB after an abrupt change, near-end fidelity in double
 // talk, and processing cost; writes the ERLE curves as CSV for the plot.
 //
-//   aec_field [--csv FILE] [--only NAME]
+//   aec_field [--csv FILE] [--only NAME] [--field-strength DB]
 #include <fftw3.h>
 #include <time.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -223,12 +224,15 @@ struct Run {
 };
 
 // The library as firmware feeds it; output aligned with the microphone.
+int32_t g_field_strength_db = 6;  // the library's default
+
 Run run_ostrel(const std::vector<int16_t> &mic, const std::vector<int16_t> &ref, bool field, bool noisy) {
   OstrelHandle handle{};
   handle.tail_length = 512;
   handle.preprocess_enable = 1;
   OstrelFieldOptions options;
   Ostrel_Field_defaults(&options);
+  options.residual_strength_db = g_field_strength_db;
   if (field) {
     Ostrel_Field_getMemorySize(&handle, &options);
   } else {
@@ -338,8 +342,10 @@ int main(int argc, char **argv) {
       csv_path = argv[++i];
     } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
       only = argv[++i];
+    } else if (std::strcmp(argv[i], "--field-strength") == 0 && i + 1 < argc) {
+      g_field_strength_db = std::atoi(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: aec_field [--csv FILE] [--only NAME]\n");
+      std::fprintf(stderr, "usage: aec_field [--csv FILE] [--only NAME] [--field-strength DB]\n");
       return 2;
     }
   }

@@ -125,7 +125,8 @@ typedef struct {
   uint32_t residual_enable;       /* 1: field residual-echo estimate; default 1
                                      (needs preprocess_enable) */
   int32_t residual_strength_db;   /* over-estimation of the residual echo in
-                                     dB, -10..20; default 0 */
+                                     dB, -10..20, not applied while near-end
+                                     speech is detected; default 6 */
   uint32_t recovery_enable;       /* 1: fast recovery after a path change;
                                      default 1 */
 } OstrelFieldOptions;

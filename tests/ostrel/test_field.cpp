@@ -163,7 +163,9 @@ TEST(OstrelField, AlignmentFindsBulkDelayAndFollowsDrift) {
   const double plain_erle = erle(delayed.mic, plain.run(delayed.mic, delayed.ref), 4.0, 5.9);
   EXPECT_GT(field_erle, 25.0);
   EXPECT_LT(plain_erle, 3.0);
-  EXPECT_NEAR(field.field()->delay_samples, 1280 - 96, 96);
+  // The reference is delayed a little less than the echo, never more.
+  EXPECT_GE(field.field()->delay_samples, 1280 - 300);
+  EXPECT_LE(field.field()->delay_samples, 1280);
 
   // 400 ppm of drift: the echo's delay grows by 6.4 samples a second.
   const EchoScene drifting = scene(10, 200, 400e-6, 0.0, 5);
