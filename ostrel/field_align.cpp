@@ -111,7 +111,7 @@ bool align_estimate_delay(FieldState *field, FftTable *table, const int16_t *mic
   // Frame-to-frame changes of the log energies: onsets and decays line up
   // sharply at the echo's delay, where the energies themselves, smeared by
   // reverberation and by the syllables' slow envelopes, would peak late.
-  float mic_bands[kDelayBands], ref_level[kDelayBands];
+  float *mic_bands = field->mic_change, *ref_level = field->ref_now_level;  // in the block: small stack
   band_log_energies(table, field->mic_prev, mic, field->window, field->work, mic_bands);
   band_log_energies(table, field->ref_prev, ref, field->window, field->work, ref_level);
   field->band_slot = (field->band_slot + 1) % kDelayLags;
@@ -141,7 +141,7 @@ bool align_estimate_delay(FieldState *field, FftTable *table, const int16_t *mic
   }
   if (field->frames < static_cast<uint32_t>(kFirstLockFrames)) return false;
 
-  float scores[kDelayLags];
+  float *scores = field->scores;
   lag_scores(field, scores);
   int32_t best = 0;
   for (int32_t d = 1; d < kDelayLags; ++d)

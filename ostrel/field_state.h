@@ -44,6 +44,8 @@ struct FieldState {
   int32_t delay_frames;                             // adopted lag in frames, -1 before the first lock
   int32_t candidate_frames;                         // lag that is challenging the adopted one
   int32_t candidate_count;                          // frames it has stayed the best
+  float scores[kDelayLags];                         // mean correlation per lag, this frame
+  float mic_change[kDelayBands], ref_now_level[kDelayBands];  // this frame's band values
   float best_score, current_score;                  // correlation of the best and adopted lags
   int32_t best_lag;
   int32_t delay_samples;                            // whole part of the reference delay
