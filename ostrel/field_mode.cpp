@@ -144,7 +144,10 @@ void field_process(OstrelBlock *block, uint32_t input_half, int16_t *out) {
                                                 field->coherence_xm > 0.4f);
   if (o.drift_enable != 0) align_track_drift(field, &block->echo);
   remember_frames(field, mic, ref, shaped, out);
-  if (block->preprocess_active != 0) Preprocess(block->preprocess, out);
+  if (block->preprocess_active != 0) {
+    Preprocess(block->preprocess, out);
+    field->speech_prob = block->preprocess->speech_prob;
+  }
 }
 
 }  // namespace ostrel

@@ -150,7 +150,7 @@ void residual_update(FieldState *field) {
     // with the reference holds near-end speech: there the estimate is not
     // raised, so the talker keeps his level.
     const bool near_end = target > kNearEndRatio * predicted && coherence < kNearEndCoherence;
-    const float strength = near_end ? 1.0f : field->strength;
+    const float strength = near_end ? 1.0f : 1.0f + (field->strength - 1.0f) * (1.0f - field->speech_prob);
     if (learn) {
       float error = target - predicted;
       if (error > 2.0f * predicted + 1.0f) error = 2.0f * predicted + 1.0f;  // growth bounded per frame

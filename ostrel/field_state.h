@@ -85,6 +85,7 @@ struct FieldState {
   float coef[kResidualBands][kResidualTerms];       // regression weights per band
   float residual[kFieldBins];                       // estimate handed to the suppressor
   float strength;                                   // linear factor of residual_strength_db
+  float speech_prob;                                // the suppressor's speech probability, last frame
 
   // Recovery.
   float erle_fast, erle_slow;                       // smoothed frame ERLE in dB
