@@ -1,6 +1,7 @@
 // Field mode: entry points, the layout of the field records after the default
 // mode's records, and the per-frame pipeline that runs the stages around the
 // echo canceller and the preprocessor.
+#include <math.h>
 #include <string.h>
 
 #include "field_state.h"
@@ -146,7 +147,9 @@ void field_process(OstrelBlock *block, uint32_t input_half, int16_t *out) {
   remember_frames(field, mic, ref, shaped, out);
   if (block->preprocess_active != 0) {
     Preprocess(block->preprocess, out);
-    field->speech_prob = block->preprocess->speech_prob;
+    // In steps of 1/32: the probability comes out of double-precision library
+    // functions, whose last bit may differ between C libraries.
+    field->speech_prob = floorf(block->preprocess->speech_prob * 32.0f) * (1.0f / 32.0f);
   }
 }
 
