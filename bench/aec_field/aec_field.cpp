@@ -246,7 +246,7 @@ Run run_ostrel(const std::vector<int16_t> &mic, const std::vector<int16_t> &ref,
     Ostrel_Init(&handle);
   }
   // Residual-echo suppression on; noise suppression only where there is noise.
-  const OstrelConfig config{1u, 0u, 1u, noisy ? -20 : 0, -40, -15};
+  const OstrelConfig config{1u, 0u, 1u, noisy ? -30 : 0, -40, -15};
   Ostrel_setConfig(&handle, &config);
   Run run;
   run.output.assign(mic.size(), 0);
