@@ -12,61 +12,68 @@
 
 #include "field_state.h"
 
-namespace ostrel {
+namespace ostrel
+{
 
-namespace {
+namespace
+{
 
 constexpr float kFullScale = 1.0f / 32768.0f;
-constexpr float kPreemphasis = 0.9f;   // as the canceller's
+constexpr float kPreemphasis = 0.9f; // as the canceller's
 constexpr float kStep = 0.03f;
 constexpr float kMaxSaturation = 30.0f;
 
-}  // namespace
+} // namespace
 
-void nonlinear_shape(const FieldState *field, const float *aligned, int16_t *shaped) {
-  const float u = field->saturation;
-  for (uint32_t i = 0; i < kFrame; ++i) {
-    const float s = aligned[i] * kFullScale;
-    shaped[i] = round_sample(aligned[i] / sqrtf(1.0f + u * s * s));
-  }
+void nonlinear_shape(const FieldState* field, const float* aligned, int16_t* shaped)
+{
+    const float u = field->saturation;
+    for (uint32_t i = 0; i < kFrame; ++i) {
+        const float s = aligned[i] * kFullScale;
+        shaped[i] = round_sample(aligned[i] / sqrtf(1.0f + u * s * s));
+    }
 }
 
-void nonlinear_update(FieldState *field, EchoState *echo, const float *aligned, const int16_t *out,
-                      bool update) {
-  const float u = field->saturation;
-  const uint32_t M = static_cast<uint32_t>(echo->blocks);
-  // df/du = -x s^2 / (2 (1 + u s^2)^1.5), pre-emphasised like the reference.
-  float *g = field->gradient_x;
-  memcpy(g, g + kFrame, kFrame * sizeof(float));
-  for (uint32_t i = 0; i < kFrame; ++i) {
-    const float s = aligned[i] * kFullScale;
-    const float q = 1.0f + u * s * s;
-    const float d = -0.5f * aligned[i] * s * s / (q * sqrtf(q));
-    g[kFrame + i] = d - kPreemphasis * field->gradient_mem;
-    field->gradient_mem = d;
-  }
-  float *spectra = field->gradient_spectra;
-  memmove(spectra + kWindow, spectra, M * kWindow * sizeof(float));
-  fft(echo->table, g, spectra);
+void nonlinear_update(FieldState* field, EchoState* echo, const float* aligned, const int16_t* out,
+                      bool update)
+{
+    const float u = field->saturation;
+    const uint32_t M = static_cast<uint32_t>(echo->blocks);
+    // df/du = -x s^2 / (2 (1 + u s^2)^1.5), pre-emphasised like the reference.
+    float* g = field->gradient_x;
+    memcpy(g, g + kFrame, kFrame * sizeof(float));
+    for (uint32_t i = 0; i < kFrame; ++i) {
+        const float s = aligned[i] * kFullScale;
+        const float q = 1.0f + u * s * s;
+        const float d = -0.5f * aligned[i] * s * s / (q * sqrtf(q));
+        g[kFrame + i] = d - kPreemphasis * field->gradient_mem;
+        field->gradient_mem = d;
+    }
+    float* spectra = field->gradient_spectra;
+    memmove(spectra + kWindow, spectra, M * kWindow * sizeof(float));
+    fft(echo->table, g, spectra);
 
-  float previous = field->out_mem;
-  field->out_mem = static_cast<float>(out[kFrame - 1]);
-  if (!update || !filter_ready(field, echo)) return;
-  spectral_mul_accum(spectra, echo->foreground, field->work, static_cast<int32_t>(kWindow),
-                     static_cast<int32_t>(M));
-  ifft(echo->table, field->work, field->work);
-  float correlation = 0.0f, power = 0.0f;
-  for (uint32_t i = 0; i < kFrame; ++i) {
-    const float e = static_cast<float>(out[i]) - kPreemphasis * previous;
-    previous = static_cast<float>(out[i]);
-    const float z = field->work[kFrame + i];
-    correlation += e * z;
-    power += z * z;
-  }
-  float next = u + kStep * correlation / (power + 1e3f);
-  if (next < 0.0f) next = 0.0f;
-  if (next > kMaxSaturation) next = kMaxSaturation;
-  field->saturation = next;
+    float previous = field->out_mem;
+    field->out_mem = static_cast<float>(out[kFrame - 1]);
+    if (!update || !filter_ready(field, echo))
+        return;
+    spectral_mul_accum(spectra, echo->foreground, field->work, static_cast<int32_t>(kWindow),
+                       static_cast<int32_t>(M));
+    ifft(echo->table, field->work, field->work);
+    float correlation = 0.0f, power = 0.0f;
+    for (uint32_t i = 0; i < kFrame; ++i) {
+        const float e = static_cast<float>(out[i]) - kPreemphasis * previous;
+        previous = static_cast<float>(out[i]);
+        const float z = field->work[kFrame + i];
+        correlation += e * z;
+        power += z * z;
+    }
+    float next = u + kStep * correlation / (power + 1e3f);
+    if (next < 0.0f)
+        next = 0.0f;
+    if (next > kMaxSaturation)
+        next = kMaxSaturation;
+    field->saturation = next;
 }
 
-}  // namespace ostrel
+} // namespace ostrel

@@ -9,9 +9,11 @@
 // at one half, which gives the largest steps the canceller's rule allows.
 #include "field_state.h"
 
-namespace ostrel {
+namespace ostrel
+{
 
-namespace {
+namespace
+{
 
 constexpr float kFarActivePower = 2.0f;
 constexpr float kTriggerCoherence = 0.3f;
@@ -19,21 +21,23 @@ constexpr float kTriggerDropDb = 8.0f;
 constexpr int32_t kHoldFrames = 25;
 constexpr float kBoostLeak = 0.5f;
 
-}  // namespace
+} // namespace
 
-void recovery_update(FieldState *field, EchoState *echo) {
-  if (field->far_power <= kFarActivePower) {
-    if (field->boost_frames > 0) field->boost_frames -= 1;
-    return;
-  }
-  const bool dropped = field->erle_fast < field->erle_slow - kTriggerDropDb;
-  if (dropped && field->coherence_xe > kTriggerCoherence && filter_ready(field, echo)) {
-    field->boost_frames = kHoldFrames;
-  } else if (field->boost_frames > 0) {
-    field->boost_frames -= 1;
-  }
-  if (field->boost_frames > 0 && echo->C_ey < kBoostLeak * echo->C_yy)
-    echo->C_ey = kBoostLeak * echo->C_yy;
+void recovery_update(FieldState* field, EchoState* echo)
+{
+    if (field->far_power <= kFarActivePower) {
+        if (field->boost_frames > 0)
+            field->boost_frames -= 1;
+        return;
+    }
+    const bool dropped = field->erle_fast < field->erle_slow - kTriggerDropDb;
+    if (dropped && field->coherence_xe > kTriggerCoherence && filter_ready(field, echo)) {
+        field->boost_frames = kHoldFrames;
+    } else if (field->boost_frames > 0) {
+        field->boost_frames -= 1;
+    }
+    if (field->boost_frames > 0 && echo->C_ey < kBoostLeak * echo->C_yy)
+        echo->C_ey = kBoostLeak * echo->C_yy;
 }
 
-}  // namespace ostrel
+} // namespace ostrel

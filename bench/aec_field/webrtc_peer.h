@@ -9,11 +9,11 @@
 #include <vector>
 
 struct PeerRun {
-  std::vector<int16_t> output;  // as long as the input, not delay-compensated
-  double cpu_seconds = 0.0;     // thread CPU time of the processing calls
+    std::vector<int16_t> output; // as long as the input, not delay-compensated
+    double cpu_seconds = 0.0;    // thread CPU time of the processing calls
 };
 
-PeerRun run_webrtc_peer(const std::vector<int16_t> &mic, const std::vector<int16_t> &ref,
+PeerRun run_webrtc_peer(const std::vector<int16_t>& mic, const std::vector<int16_t>& ref,
                         bool noise_suppression);
 
 #endif
