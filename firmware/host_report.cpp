@@ -116,6 +116,8 @@ double target_share_percent(const CountRow& row)
         return 40;
     if (row.call == "Ostrel_Process" && has("preprocess"))
         return 40;
+    if (row.call == "Ostrel_Data_Input" && has("field"))
+        return 5;
     return 0;
 }
 

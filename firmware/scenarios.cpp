@@ -16,7 +16,7 @@ constexpr size_t kFftLength = 256;
 constexpr uint32_t kFftVectors = 64;
 
 // Working block shared by the scenarios (one runs at a time).
-alignas(8) uint8_t g_working_block[80 * 1024];
+alignas(8) uint8_t g_working_block[112 * 1024];
 
 // Microphone-to-microphone travel time in samples at `rate`, rounded.
 uint32_t travel_samples(uint16_t tenths_of_mm, uint32_t rate)
@@ -107,11 +107,18 @@ bool run_ostrel(const Scenario& s, RunObserver& observer)
     OstrelHandle handle{};
     handle.tail_length = s.tail_length;
     handle.preprocess_enable = s.preprocess ? 1u : 0u;
-    Ostrel_getMemorySize(&handle);
+    const bool field = s.library == Library::OstrelField;
+    OstrelFieldOptions options;
+    Ostrel_Field_defaults(&options);
+    options.residual_enable = s.preprocess ? 1u : 0u;
+    if (field)
+        Ostrel_Field_getMemorySize(&handle, &options);
+    else
+        Ostrel_getMemorySize(&handle);
     if (handle.internal_memory_size > sizeof g_working_block)
         return false;
     handle.internal_memory = g_working_block;
-    if (Ostrel_Init(&handle) != OSTREL_OK)
+    if ((field ? Ostrel_Field_Init(&handle, &options) : Ostrel_Init(&handle)) != OSTREL_OK)
         return false;
     if (s.preprocess) {
         OstrelConfig config{1u, 8000u, 1u, -15, -40, -15};
@@ -196,6 +203,8 @@ const Scenario kScenarios[] = {
      60.0},
     {"ostrel_tail512_preprocess", Library::Ostrel, 3000, 0, 0, 0, 0, 0, 0.0f, false, 512, true,
      false, 2, 60.0},
+    {"ostrel_field_tail512_preprocess", Library::OstrelField, 3000, 0, 0, 0, 0, 0, 0.0f, false,
+     512, true, false, 2, 60.0},
     {"fft256", Library::Fft, 0, 0, 0, 0, 0, 0, 0.0f, false, 0, false, false, 0, 120.0},
 };
 const size_t kScenarioCount = sizeof kScenarios / sizeof kScenarios[0];
@@ -228,6 +237,7 @@ bool run_scenario(const Scenario& scenario, RunObserver& observer)
     case Library::VeldraField:
         return run_veldra(scenario, observer);
     case Library::Ostrel:
+    case Library::OstrelField:
         return run_ostrel(scenario, observer);
     case Library::Fft:
         return run_fft(observer);

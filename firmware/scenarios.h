@@ -15,8 +15,8 @@
 namespace fwvectors
 {
 
-// VeldraField: the beamforming library in field mode, every stage on.
-enum class Library { Veldra, VeldraField, Ostrel, Fft };
+// VeldraField, OstrelField: the libraries in field mode, every stage on.
+enum class Library { Veldra, VeldraField, Ostrel, OstrelField, Fft };
 
 // The library calls that are timed on the target.
 enum class Call { FirstStep, SecondStep, DataInput, Process, Fft, Ifft, Count };

@@ -56,6 +56,7 @@ struct OstrelBlock {
   uint8_t preprocess_reserved;
   uint8_t preprocess_active;         // denoise_enable bit 0
   uint8_t echo_active;               // always 1
+  uint8_t field_active;              // 1: Ostrel_Field_Init set up field mode
   uint16_t tail_length;              // effective L, 1..65535
 };
 

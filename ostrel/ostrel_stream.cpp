@@ -1,6 +1,7 @@
 // Sample exchange and frame processing: the producer (audio path) fills one
 // half of the input rings while the consumer processes the other half into
 // the output half that is played out next, 256 samples after the input.
+#include "field_state.h"
 #include "ostrel_block.h"
 
 extern "C" uint32_t libEchoCancel_Data_Input(const int16_t *mic, const int16_t *ref, int16_t *out,
@@ -45,6 +46,10 @@ extern "C" uint32_t libEchoCancel_Process(OstrelHandle *handle) {
   block->frame_ready = kNoFrame;
   const uint32_t output_half = kFrame - input_half;
   int16_t *out = block->out_ring + output_half;
+  if (block->field_active != 0) {
+    field_process(block, input_half, out);
+    return OSTREL_OK;
+  }
   if (block->echo_active != 0) {
     Echo_cancellation(&block->echo, block->mic_ring + input_half, block->ref_ring + input_half, out);
   } else {

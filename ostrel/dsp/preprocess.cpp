@@ -135,7 +135,10 @@ void update_echo_noise(PreprocessState *st)
         return;
     }
     float *residual = st->residual_echo;
-    Echo_get_residual(st->echo_state, residual);
+    if (st->external_residual != NULL)
+        memcpy(residual, st->external_residual, ECHO_BINS * sizeof(float));
+    else
+        Echo_get_residual(st->echo_state, residual);
     const float limit = static_cast<float>(kBins) * 1e9f;
     if (!(residual[0] >= 0.0f && residual[0] < limit))
         memset(residual, 0, kBins * sizeof(float));

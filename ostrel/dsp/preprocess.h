@@ -93,6 +93,8 @@ typedef struct PreprocessState {
     float init_max;                          /* start-up ceiling of the gain */
     int32_t nb_adapt;                        /* frames seen, at most 20000 */
     int32_t min_count;                       /* frames since the last minimum restart */
+    const float *external_residual;          /* when set, replaces the linked canceller's
+                                                residual estimate: ECHO_BINS powers */
 } PreprocessState;
 
 /* Control requests of Preprocess_setup. The value pointed to is an int32_t

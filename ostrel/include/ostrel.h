@@ -91,6 +91,59 @@ uint32_t Ostrel_Process(OstrelHandle *handle);
  * OSTREL_VERSION_BUFFER_SIZE bytes); returns its length. */
 uint32_t Ostrel_GetLibVersion(char *buffer);
 
+/* Field mode: an opt-in extension for real rooms, asked for with
+ * Ostrel_Field_Init instead of Ostrel_Init. It keeps the handle, the sample
+ * exchange and the timing contract (Ostrel_Data_Input every millisecond,
+ * Ostrel_Process within 8 ms) and adds four stages, each on or off on its own:
+ *   alignment   estimates the bulk delay of the echo (0..OSTREL_FIELD_MAX_DELAY_MS)
+ *               from band-energy correlation and feeds the canceller a reference
+ *               delayed to match; tracks clock drift up to +-500 ppm (drift_enable)
+ *               with a cubic fractional-delay resampler steered by the position of
+ *               the adaptive filter's main peak; re-estimates when the delay jumps;
+ *   nonlinear   a memoryless soft-saturation model of the loudspeaker,
+ *               x / sqrt(1 + u (x/32768)^2), with u estimated online by a
+ *               normalised gradient through the adapted linear filter;
+ *   residual    residual-echo estimate from the far-end power history (late
+ *               reverberation), the echo estimate (misadjustment, nonlinear residue)
+ *               and the part of the output coherent with the reference; replaces
+ *               the canceller's own estimate in the preprocessor's suppressor
+ *               (needs preprocess_enable, and links the suppressor);
+ *   recovery    detects an echo-path change (output loud and coherent with the
+ *               reference) and raises the canceller's step until it has adapted;
+ *               near-end speech is not coherent with the reference, so double talk
+ *               does not trigger it.
+ * Ostrel_setConfig works as in the default mode; residual_echo_enable = 1 links
+ * the suppressor to the field estimate while the residual stage is on. */
+#define OSTREL_ERR_FIELD_OPTIONS    128u  /* a field option is out of range */
+#define OSTREL_FIELD_MAX_DELAY_MS   300u  /* largest bulk delay searched */
+
+typedef struct {
+  uint32_t align_enable;          /* 1: bulk-delay estimation; default 1 */
+  uint32_t drift_enable;          /* 1: clock-drift tracking (needs
+                                     align_enable); default 1 */
+  uint32_t nonlinear_enable;      /* 1: loudspeaker saturation model; default 1 */
+  uint32_t residual_enable;       /* 1: field residual-echo estimate; default 1
+                                     (needs preprocess_enable) */
+  int32_t residual_strength_db;   /* over-estimation of the residual echo in
+                                     dB, -10..20, not applied while near-end
+                                     speech is detected; default 6 */
+  uint32_t recovery_enable;       /* 1: fast recovery after a path change;
+                                     default 1 */
+} OstrelFieldOptions;
+
+/* Writes the defaults into `options`. */
+uint32_t Ostrel_Field_defaults(OstrelFieldOptions *options);
+/* Writes the block size of field mode to internal_memory_size: the default
+ * mode's size for the same handle plus the field state. */
+uint32_t Ostrel_Field_getMemorySize(OstrelHandle *handle,
+                                    const OstrelFieldOptions *options);
+/* Ostrel_Init followed by the field stages. OSTREL_ERR_FIELD_OPTIONS for a
+ * value out of range, OSTREL_ERR_NO_PREPROCESSOR for the residual stage
+ * without preprocess_enable, OSTREL_ERR_MEMORY as Ostrel_Init; the block is
+ * left untouched on every error. */
+uint32_t Ostrel_Field_Init(OstrelHandle *handle,
+                           const OstrelFieldOptions *options);
+
 /* Second exported names of the same functions. */
 uint32_t libEchoCancel_getMemorySize(OstrelHandle *handle);
 uint32_t libEchoCancel_Init(OstrelHandle *handle);

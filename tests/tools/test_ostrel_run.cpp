@@ -103,6 +103,37 @@ TEST_F(OstrelRun, PreprocessorOptionsRun) {
   EXPECT_EQ(read_wav(path("out.wav"), info).size(), mic.size());
 }
 
+// --denoise and --residual-echo each do only what they say, and the field
+// stages run from the command line.
+TEST_F(OstrelRun, SuppressorOptionsAreIndependentAndFieldModeRuns) {
+  EchoRoom room;
+  room.near_level = 400.0;  // loud near-end noise
+  const EchoScene scene = echo_scene(16000 * 3, 12, room);
+  write_wav(path("mic.wav"), scene.mic);
+  write_wav(path("ref.wav"), scene.ref);
+  auto output = [&](const std::string &flags) {
+    const Outcome outcome = run_tool("--mic " + path("mic.wav") + " --ref " + path("ref.wav") +
+                                     " --out " + path("out.wav") + " " + flags);
+    EXPECT_EQ(outcome.exit_code, 0) << flags << "\n" << outcome.output;
+    SF_INFO info;
+    return read_wav(path("out.wav"), info);
+  };
+  auto level = [](const std::vector<int16_t> &s) {
+    double sum = 0.0;
+    for (size_t t = 16000; t < s.size(); ++t) sum += double(s[t]) * s[t];
+    return 10.0 * std::log10(sum / double(s.size() - 16000));
+  };
+  const double echo_only = level(output("--residual-echo"));
+  const double both = level(output("--denoise --residual-echo"));
+  const double denoise_only = level(output("--denoise"));
+  // Noise suppression takes several dB of the noise only when asked for.
+  EXPECT_GT(echo_only - both, 3.0);
+  EXPECT_GT(level(output("")) - denoise_only, 3.0);
+  EXPECT_EQ(output("--field-align --field-nonlinear --field-recovery").size(), scene.mic.size());
+  EXPECT_EQ(output("--field --field-strength 6").size(), scene.mic.size());
+  EXPECT_NE(run_tool("--help").output.find("--field-residual"), std::string::npos);
+}
+
 TEST_F(OstrelRun, BadInputFailsClearly) {
   const std::vector<int16_t> samples(1600, 100);
   write_wav(path("good.wav"), samples);
@@ -125,6 +156,7 @@ TEST_F(OstrelRun, BadInputFailsClearly) {
       {"--mic " + path("good.wav") + good + " --noise-db 5", 2, "--noise-db: '5' is not"},
       {"--mic " + path("good.wav") + good + " --echo-db", 2, "--echo-db needs a value"},
       {"--mic " + path("good.wav") + good + " --loud", 2, "unknown argument '--loud'"},
+      {"--mic " + path("good.wav") + good + " --field-strength 21", 2, "--field-strength: '21' is not"},
   });
   EXPECT_FALSE(fs::exists(path("out.wav")));
 }

@@ -43,10 +43,12 @@ int fail(const std::string &message, int code) {
 
 OstrelConfig make_config(const RunOptions &options) {
   OstrelConfig config{};
+  // The suppressor stage runs for any of its options; noise is attenuated only
+  // with --denoise (0 dB: its gain floor stays at 1 for noise).
   config.denoise_enable = 1;
   config.agc_target_level = options.agc_level;
   config.residual_echo_enable = options.residual_echo ? 1u : 0u;
-  config.noise_attenuation_db = options.noise_db;
+  config.noise_attenuation_db = options.denoise ? options.noise_db : 0;
   config.echo_attenuation_db = options.echo_db;
   config.echo_attenuation_active_db = options.echo_active_db;
   return config;
@@ -59,10 +61,21 @@ std::string run_library(const RunOptions &options, const std::vector<int16_t> &m
   OstrelHandle handle{};
   handle.tail_length = options.tail_length;
   handle.preprocess_enable = options.preprocessor ? 1u : 0u;
-  Ostrel_getMemorySize(&handle);
+  OstrelFieldOptions field{};
+  field.align_enable = field.drift_enable = options.field_align ? 1u : 0u;
+  field.nonlinear_enable = options.field_nonlinear ? 1u : 0u;
+  field.residual_enable = options.field_residual ? 1u : 0u;
+  field.recovery_enable = options.field_recovery ? 1u : 0u;
+  field.residual_strength_db = options.field_strength_db;
+  if (options.field()) {
+    Ostrel_Field_getMemorySize(&handle, &field);
+  } else {
+    Ostrel_getMemorySize(&handle);
+  }
   std::vector<uint32_t> block((handle.internal_memory_size + 3) / 4);
   handle.internal_memory = block.data();
-  if (Ostrel_Init(&handle) != OSTREL_OK) return "the library refused its memory block";
+  const uint32_t init = options.field() ? Ostrel_Field_Init(&handle, &field) : Ostrel_Init(&handle);
+  if (init != OSTREL_OK) return "the library refused to start, status " + std::to_string(init);
   if (options.preprocessor) {
     const OstrelConfig config = make_config(options);
     const uint32_t status = Ostrel_setConfig(&handle, &config);

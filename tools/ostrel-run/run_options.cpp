@@ -28,6 +28,8 @@ const IntegerOption kTail = {"--tail", 1, 65535, "an echo tail of 1 to 65535 sam
 const IntegerOption kAgc = {"--agc", 1, 32767, "a gain-control target level of 1 to 32767"};
 const IntegerOption kNoiseDb = {"--noise-db", -120, 0, "an attenuation in dB from -120 to 0"};
 const IntegerOption kEchoDb = {"--echo-db", -120, 0, "an attenuation in dB from -120 to 0"};
+const IntegerOption kFieldStrength = {"--field-strength", -10, 20,
+                                      "a residual-echo over-estimation in dB from -10 to 20"};
 const IntegerOption kEchoActiveDb = {"--echo-active-db", -120, 0,
                                      "an attenuation in dB from -120 to 0"};
 
@@ -40,13 +42,28 @@ std::string bad_value(const IntegerOption &option, const char *text) {
 const char *run_usage() {
   return "usage: ostrel-run --mic MIC.wav --ref REF.wav --out OUT.wav [--tail N] [--denoise]\n"
          "                  [--agc LEVEL] [--residual-echo] [--noise-db V] [--echo-db V]\n"
-         "                  [--echo-active-db V]\n"
+         "                  [--echo-active-db V] [--field] [--field-align] [--field-nonlinear]\n"
+         "                  [--field-residual] [--field-recovery] [--field-strength DB]\n"
          "Runs the echo canceller on 16 kHz mono 16-bit WAV files: MIC is the microphone,\n"
          "REF the loudspeaker signal; OUT receives the processed microphone signal, time-\n"
-         "aligned with MIC. --tail sets the echo tail in samples (default 512). --denoise,\n"
-         "--agc (target level 1..32767), --residual-echo and the attenuations in dB\n"
-         "(noise -15, residual echo -40, residual echo during near-end speech -15; each\n"
-         "-120..0) configure the noise suppressor stage, which any of them switches on.\n"
+         "aligned with MIC. --tail sets the echo tail in samples (default 512).\n"
+         "Suppressor stage (runs when any of these is given):\n"
+         "  --denoise          noise suppression, down to --noise-db (default -15; giving\n"
+         "                     --noise-db implies --denoise); without it noise is kept\n"
+         "  --residual-echo    residual-echo suppression, down to --echo-db (default -40)\n"
+         "                     and --echo-active-db during near-end speech (default -15);\n"
+         "                     works with or without --denoise\n"
+         "  --agc LEVEL        gain control to the target level 1..32767\n"
+         "  attenuations are in dB, -120..0.\n"
+         "Field mode (stages on their own, or all with --field):\n"
+         "  --field-align      bulk-delay estimation (0..300 ms) and clock-drift tracking\n"
+         "  --field-nonlinear  loudspeaker saturation model before the linear filter\n"
+         "  --field-residual   residual-echo estimate that also sees unmodelled echo\n"
+         "                     (late reverberation, nonlinear residue); implies\n"
+         "                     --residual-echo\n"
+         "  --field-recovery   fast re-adaptation after an echo-path change\n"
+         "  --field-strength DB  over-estimation of the field residual echo, -10..20\n"
+         "                     (default 0); more suppresses more echo and more near end\n"
          "Prints the echo return loss enhancement (microphone over output power) per\n"
          "second over the 128-sample frames whose far end is above -50 dBFS, and the\n"
          "processing time per frame.\n";
@@ -82,12 +99,29 @@ std::string parse_run_options(int argc, char **argv, RunOptions &options) {
       options.denoise = true;
     } else if (std::strcmp(arg, "--residual-echo") == 0) {
       options.residual_echo = true;
+    } else if (std::strcmp(arg, "--field") == 0) {
+      options.field_align = options.field_nonlinear = true;
+      options.field_residual = options.field_recovery = true;
+    } else if (std::strcmp(arg, "--field-align") == 0) {
+      options.field_align = true;
+    } else if (std::strcmp(arg, "--field-nonlinear") == 0) {
+      options.field_nonlinear = true;
+    } else if (std::strcmp(arg, "--field-residual") == 0) {
+      options.field_residual = true;
+    } else if (std::strcmp(arg, "--field-recovery") == 0) {
+      options.field_recovery = true;
+    } else if (std::strcmp(arg, "--field-strength") == 0) {
+      if ((error = take_integer(kFieldStrength)).empty())
+        options.field_strength_db = static_cast<int32_t>(number);
     } else if (std::strcmp(arg, "--tail") == 0) {
       if ((error = take_integer(kTail)).empty()) options.tail_length = static_cast<uint16_t>(number);
     } else if (std::strcmp(arg, "--agc") == 0) {
       if ((error = take_integer(kAgc)).empty()) options.agc_level = static_cast<uint32_t>(number);
     } else if (std::strcmp(arg, "--noise-db") == 0) {
-      if ((error = take_integer(kNoiseDb)).empty()) options.noise_db = static_cast<int32_t>(number);
+      if ((error = take_integer(kNoiseDb)).empty()) {
+        options.noise_db = static_cast<int32_t>(number);
+        options.denoise = true;
+      }
     } else if (std::strcmp(arg, "--echo-db") == 0) {
       if ((error = take_integer(kEchoDb)).empty()) options.echo_db = static_cast<int32_t>(number);
     } else if (std::strcmp(arg, "--echo-active-db") == 0) {
@@ -97,11 +131,13 @@ std::string parse_run_options(int argc, char **argv, RunOptions &options) {
       error = std::string("unknown argument '") + arg + "'";
     }
     if (!error.empty()) return error;
-    const bool stage_option = std::strncmp(arg, "--", 2) == 0 && std::strcmp(arg, "--tail") != 0 &&
-                              std::strcmp(arg, "--mic") != 0 && std::strcmp(arg, "--ref") != 0 &&
-                              std::strcmp(arg, "--out") != 0 && std::strcmp(arg, "--help") != 0;
-    if (stage_option) options.preprocessor = true;
+    const bool suppressor_option =
+        std::strcmp(arg, "--denoise") == 0 || std::strcmp(arg, "--agc") == 0 ||
+        std::strcmp(arg, "--residual-echo") == 0 || std::strcmp(arg, "--noise-db") == 0 ||
+        std::strcmp(arg, "--echo-db") == 0 || std::strcmp(arg, "--echo-active-db") == 0;
+    if (suppressor_option) options.preprocessor = true;
   }
+  if (options.field_residual) options.preprocessor = options.residual_echo = true;
   if (options.help) return {};
   if (options.mic_path.empty()) return "--mic is required";
   if (options.ref_path.empty()) return "--ref is required";

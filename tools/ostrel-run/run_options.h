@@ -16,10 +16,18 @@ struct RunOptions {
   int32_t noise_db = -15;
   int32_t echo_db = -40;
   int32_t echo_active_db = -15;
+  // Field mode: one switch per stage; --field sets all four.
+  bool field_align = false;
+  bool field_nonlinear = false;
+  bool field_residual = false;
+  bool field_recovery = false;
+  int32_t field_strength_db = 0;
   bool help = false;
-  // Every option but --tail acts in the preprocessor stage, so any of them
-  // switches that stage on.
+  // The preprocessor stage runs when any of its options (or --field-residual,
+  // which feeds it) is given.
   bool preprocessor = false;
+
+  bool field() const { return field_align || field_nonlinear || field_residual || field_recovery; }
 };
 
 // Parses argv into `options`. Returns an empty string on success, else a

@@ -1,0 +1,450 @@
+// Field-mode quality report: runs hard echo scenes (bulk delay, clock drift,
+// loudspeaker saturation, reverberant rooms, path changes, double talk, a
+// noisy near end) through the echo canceller in its default mode, in field
+// mode and through the WebRTC peer, side by side, and prints a Markdown table
+// of steady ERLE, ERLE in the first 2 s (after the change in the change
+// scenes), time to 20 dB after an abrupt change, near-end fidelity in double
+// talk, and processing cost; writes the ERLE curves as CSV for the plot.
+//
+//   aec_field [--csv FILE] [--only NAME] [--field-strength DB]
+#include <fftw3.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ostrel.h"
+#include "scene_signals.h"
+#include "webrtc_peer.h"
+
+using namespace scene_signals;
+
+namespace
+{
+
+constexpr int kRate = kSignalRate;
+constexpr double kSeconds = 20.0;
+constexpr size_t kLength = size_t(kSeconds * kRate);
+constexpr size_t kWindow = kRate / 4; // ERLE window: 0.25 s
+constexpr size_t kFrame = OSTREL_FRAME_SIZE;
+constexpr size_t kChunk = OSTREL_SAMPLES_PER_INPUT;
+constexpr size_t kDelay = OSTREL_DELAY_SAMPLES;
+constexpr double kActiveRms = 32768.0 * 0.0031622776601683794; // -50 dBFS
+
+using Signal = std::vector<double>;
+
+// Linear convolution through one large transform.
+Signal convolve(const Signal& x, const Signal& h)
+{
+    size_t n = 1;
+    while (n < x.size() + h.size())
+        n *= 2;
+    std::vector<double> a(n, 0.0), b(n, 0.0);
+    std::copy(x.begin(), x.end(), a.begin());
+    std::copy(h.begin(), h.end(), b.begin());
+    fftw_complex *A = fftw_alloc_complex(n / 2 + 1), *B = fftw_alloc_complex(n / 2 + 1);
+    fftw_plan pa = fftw_plan_dft_r2c_1d(int(n), a.data(), A, FFTW_ESTIMATE);
+    fftw_plan pb = fftw_plan_dft_r2c_1d(int(n), b.data(), B, FFTW_ESTIMATE);
+    fftw_execute(pa);
+    fftw_execute(pb);
+    for (size_t k = 0; k <= n / 2; ++k) {
+        const double re = A[k][0] * B[k][0] - A[k][1] * B[k][1];
+        const double im = A[k][0] * B[k][1] + A[k][1] * B[k][0];
+        A[k][0] = re / double(n);
+        A[k][1] = im / double(n);
+    }
+    fftw_plan pc = fftw_plan_dft_c2r_1d(int(n), A, a.data(), FFTW_ESTIMATE);
+    fftw_execute(pc);
+    fftw_destroy_plan(pa);
+    fftw_destroy_plan(pb);
+    fftw_destroy_plan(pc);
+    fftw_free(A);
+    fftw_free(B);
+    return Signal(a.begin(), a.begin() + long(x.size()));
+}
+
+// Room: direct path after `delay` samples, then diffuse reverberation decaying
+// by 60 dB in rt60 seconds; total gain `gain`.
+Signal room(double rt60, uint32_t seed, size_t delay, double gain)
+{
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    const size_t tail = size_t(rt60 * kRate);
+    Signal h(delay + tail, 0.0);
+    h[delay] = 1.0;
+    double energy = 1.0;
+    for (size_t k = 8; k < tail; ++k) {
+        h[delay + k] = 0.18 * gauss(rng) * std::exp(-6.9078 * double(k) / (rt60 * kRate));
+        energy += h[delay + k] * h[delay + k];
+    }
+    for (double& v : h)
+        v *= gain / std::sqrt(energy);
+    return h;
+}
+
+// x read at a fractional position by a Hann-windowed sinc of 32 taps.
+double read_at(const Signal& x, double position)
+{
+    const long centre = long(std::floor(position));
+    double sum = 0.0;
+    for (long k = centre - 15; k <= centre + 16; ++k) {
+        if (k < 0 || k >= long(x.size()))
+            continue;
+        const double d = position - double(k);
+        const double sinc = std::fabs(d) < 1e-12 ? 1.0 : std::sin(M_PI * d) / (M_PI * d);
+        const double window = 0.5 + 0.5 * std::cos(M_PI * d / 16.5);
+        sum += x[size_t(k)] * sinc * window;
+    }
+    return sum;
+}
+
+double power(const Signal& s, size_t from, size_t to)
+{
+    double sum = 0.0;
+    for (size_t t = from; t < to; ++t)
+        sum += s[t] * s[t];
+    return sum / double(to - from);
+}
+
+struct Scene {
+    std::string name, row;
+    Signal mic, far, near;  // near: near-end speech alone (double-talk scenes)
+    double change_s = -1.0; // echo path changes here
+    double steady_from = 14.0, steady_to = 20.0;
+    double dt_from = -1.0, dt_to = -1.0;
+    bool noisy = false;
+};
+
+Scene make_scene(const std::string& name, const std::string& row, const Signal& far,
+                 const Signal& echo, uint32_t seed)
+{
+    Scene s;
+    s.name = name;
+    s.row = row;
+    s.far = far;
+    s.mic = echo;
+    const Signal room_noise = white_noise(kLength, seed, 3.0);
+    for (size_t t = 0; t < kLength; ++t)
+        s.mic[t] += room_noise[t];
+    return s;
+}
+
+std::vector<Scene> make_scenes()
+{
+    const Signal far = speech_like(kLength, 1, 4000.0);
+    const Signal base_room = room(0.2, 2, 48, 0.7);
+    std::vector<Scene> scenes;
+    for (int ms : {20, 60, 120}) {
+        const Signal h = room(0.2, 10 + ms, size_t(ms * kRate / 1000), 0.7);
+        scenes.push_back(make_scene("delay" + std::to_string(ms),
+                                    "bulk delay " + std::to_string(ms) + " ms, RT60 200 ms", far,
+                                    convolve(far, h), 3));
+    }
+    for (int ppm : {50, 200}) {
+        Signal drifted(kLength);
+        for (size_t t = 0; t < kLength; ++t)
+            drifted[t] = read_at(far, double(t) * (1.0 - ppm * 1e-6));
+        scenes.push_back(make_scene("drift" + std::to_string(ppm),
+                                    "clock drift " + std::to_string(ppm) + " ppm, RT60 200 ms", far,
+                                    convolve(drifted, base_room), 4));
+    }
+    for (double clip : {12000.0, 3000.0}) {
+        Signal driven(kLength);
+        for (size_t t = 0; t < kLength; ++t)
+            driven[t] = clip * std::tanh(far[t] / clip);
+        const bool strong = clip < 5000.0;
+        scenes.push_back(make_scene(strong ? "saturation_strong" : "saturation_mild",
+                                    strong ? "loudspeaker saturation, strong (tanh, 3000)"
+                                           : "loudspeaker saturation, mild (tanh, 12000)",
+                                    far, convolve(driven, base_room), 5));
+    }
+    for (int rt : {150, 300, 600}) {
+        scenes.push_back(make_scene("rt" + std::to_string(rt),
+                                    "reverberant room, RT60 " + std::to_string(rt) + " ms", far,
+                                    convolve(far, room(rt / 1000.0, 20 + rt, 48, 0.7)), 6));
+    }
+    {
+        const Signal before = convolve(far, base_room);
+        const Signal after = convolve(far, room(0.2, 77, 80, 0.7));
+        Signal echo(kLength);
+        for (size_t t = 0; t < kLength; ++t)
+            echo[t] = t < 10 * size_t(kRate) ? before[t] : after[t];
+        Scene s = make_scene("change_abrupt", "abrupt echo-path change at 10 s", far, echo, 7);
+        s.change_s = 10.0;
+        scenes.push_back(s);
+    }
+    {
+        Signal echo = convolve(far, base_room);
+        for (size_t t = 0; t < kLength; ++t) {
+            const double progress = std::clamp((double(t) / kRate - 6.0) / 8.0, 0.0, 1.0);
+            echo[t] += 0.35 * read_at(far, double(t) - (150.0 + 300.0 * progress));
+        }
+        Scene s = make_scene("change_gradual", "reflection moving 150 -> 450 samples, 6-14 s", far,
+                             echo, 8);
+        s.change_s = 6.0;
+        s.steady_from = 8.0;
+        s.steady_to = 14.0;
+        scenes.push_back(s);
+    }
+    for (int db : {10, -10}) {
+        const Signal echo = convolve(far, base_room);
+        Signal near = speech_like(kLength, 9, 1000.0);
+        const size_t from = 8 * kRate, to = 14 * kRate;
+        for (size_t t = 0; t < kLength; ++t)
+            if (t < from || t >= to)
+                near[t] = 0.0;
+        const double scale =
+            std::sqrt(power(echo, from, to) / power(near, from, to) * std::pow(10.0, db / 10.0));
+        for (double& v : near)
+            v *= scale;
+        Signal mic = echo;
+        for (size_t t = 0; t < kLength; ++t)
+            mic[t] += near[t];
+        Scene s = make_scene(db > 0 ? "double_talk_louder" : "double_talk_quieter",
+                             std::string("double talk 8-14 s, near end ") +
+                                 (db > 0 ? "10 dB louder" : "10 dB quieter") + " than the echo",
+                             far, mic, 10);
+        s.near = near;
+        s.dt_from = 8.0;
+        s.dt_to = 14.0;
+        scenes.push_back(s);
+    }
+    {
+        Signal mic = convolve(far, base_room);
+        const Signal noise = white_noise(kLength, 11, 300.0);
+        for (size_t t = 0; t < kLength; ++t)
+            mic[t] += noise[t];
+        Scene s = make_scene("noisy", "near-end white noise at -41 dBFS, noise suppression on", far,
+                             mic, 12);
+        s.noisy = true;
+        scenes.push_back(s);
+    }
+    return scenes;
+}
+
+std::vector<int16_t> to_pcm(const Signal& s)
+{
+    std::vector<int16_t> pcm(s.size());
+    for (size_t t = 0; t < s.size(); ++t)
+        pcm[t] = int16_t(std::lround(std::clamp(s[t], -32768.0, 32767.0)));
+    return pcm;
+}
+
+double thread_seconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + 1e-9 * double(now.tv_nsec);
+}
+
+struct Run {
+    std::vector<int16_t> output;
+    double cpu_seconds = 0.0;
+};
+
+// The library as firmware feeds it; output aligned with the microphone.
+int32_t g_field_strength_db = 6; // the library's default
+
+Run run_ostrel(const std::vector<int16_t>& mic, const std::vector<int16_t>& ref, bool field,
+               bool noisy)
+{
+    OstrelHandle handle{};
+    handle.tail_length = 512;
+    handle.preprocess_enable = 1;
+    OstrelFieldOptions options;
+    Ostrel_Field_defaults(&options);
+    options.residual_strength_db = g_field_strength_db;
+    if (field) {
+        Ostrel_Field_getMemorySize(&handle, &options);
+    } else {
+        Ostrel_getMemorySize(&handle);
+    }
+    std::vector<uint32_t> block((handle.internal_memory_size + 3) / 4);
+    handle.internal_memory = block.data();
+    if (field) {
+        Ostrel_Field_Init(&handle, &options);
+    } else {
+        Ostrel_Init(&handle);
+    }
+    // Residual-echo suppression on; noise suppression only where there is noise.
+    const OstrelConfig config{1u, 0u, 1u, noisy ? -30 : 0, -40, -15};
+    Ostrel_setConfig(&handle, &config);
+    Run run;
+    run.output.assign(mic.size(), 0);
+    int16_t zeros[kChunk] = {}, chunk[kChunk];
+    for (size_t t = 0; t < mic.size() + kDelay; t += kChunk) {
+        const bool inside = t + kChunk <= mic.size();
+        const uint32_t ready =
+            Ostrel_Data_Input(inside ? &mic[t] : zeros, inside ? &ref[t] : zeros, chunk, &handle);
+        for (size_t i = 0; i < kChunk; ++i)
+            if (t + i >= kDelay && t + i - kDelay < mic.size())
+                run.output[t + i - kDelay] = chunk[i];
+        if (ready) {
+            const double begin = thread_seconds();
+            Ostrel_Process(&handle);
+            run.cpu_seconds += thread_seconds() - begin;
+        }
+    }
+    return run;
+}
+
+std::vector<double> erle_curve(const std::vector<int16_t>& mic, const std::vector<int16_t>& ref,
+                               const std::vector<int16_t>& out)
+{
+    std::vector<double> erle;
+    for (size_t w = 0; w + kWindow <= mic.size(); w += kWindow) {
+        double m = 0.0, o = 0.0;
+        for (size_t f = w; f < w + kWindow; f += kFrame) {
+            double r = 0.0, mf = 0.0, of = 0.0;
+            for (size_t i = f; i < f + kFrame; ++i) {
+                r += double(ref[i]) * ref[i];
+                mf += double(mic[i]) * mic[i];
+                of += double(out[i]) * out[i];
+            }
+            if (std::sqrt(r / kFrame) < kActiveRms)
+                continue;
+            m += mf;
+            o += of;
+        }
+        erle.push_back(m > 0.0 ? 10.0 * std::log10(m / std::max(o, 1.0)) : NAN);
+    }
+    return erle;
+}
+
+// Mean of the windows' powers in dB terms: ratio of summed powers.
+double erle_between(const std::vector<int16_t>& mic, const std::vector<int16_t>& ref,
+                    const std::vector<int16_t>& out, double from_s, double to_s)
+{
+    double m = 0.0, o = 0.0;
+    for (size_t f = size_t(from_s * kRate); f + kFrame <= size_t(to_s * kRate); f += kFrame) {
+        double r = 0.0, mf = 0.0, of = 0.0;
+        for (size_t i = f; i < f + kFrame; ++i) {
+            r += double(ref[i]) * ref[i];
+            mf += double(mic[i]) * mic[i];
+            of += double(out[i]) * out[i];
+        }
+        if (std::sqrt(r / kFrame) < kActiveRms)
+            continue;
+        m += mf;
+        o += of;
+    }
+    return m > 0.0 ? 10.0 * std::log10(m / std::max(o, 1.0)) : NAN;
+}
+
+// Seconds after `from_s` until the ERLE of a 0.25 s window first reaches 20 dB
+// and stays there for the next window too.
+double time_to_20db(const std::vector<double>& erle, double from_s)
+{
+    for (size_t w = size_t(from_s * kRate / kWindow); w + 1 < erle.size(); ++w)
+        if (erle[w] >= 20.0 && erle[w + 1] >= 20.0)
+            return double(w) * kWindow / kRate - from_s;
+    return NAN;
+}
+
+// Near end over the error to it, at the output lag (0..640) that fits best.
+double fidelity(const Signal& near, const std::vector<int16_t>& out, double from_s, double to_s)
+{
+    const size_t from = size_t(from_s * kRate), to = size_t(to_s * kRate);
+    double best = -INFINITY;
+    for (size_t lag = 0; lag <= 640; lag += 1) {
+        double s = 0.0, e = 0.0;
+        for (size_t t = from; t < to && t + lag < out.size(); ++t) {
+            const double d = double(out[t + lag]) - near[t];
+            s += near[t] * near[t];
+            e += d * d;
+        }
+        best = std::max(best, 10.0 * std::log10(s / std::max(e, 1.0)));
+    }
+    return best;
+}
+
+struct Result {
+    double steady[3], early[3], t20[3], fidelity[3];
+    std::vector<double> curve[3];
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string csv_path = "aec_field.csv", only;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--csv") == 0 && i + 1 < argc) {
+            csv_path = argv[++i];
+        } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+            only = argv[++i];
+        } else if (std::strcmp(argv[i], "--field-strength") == 0 && i + 1 < argc) {
+            g_field_strength_db = std::atoi(argv[++i]);
+        } else {
+            std::fprintf(stderr,
+                         "usage: aec_field [--csv FILE] [--only NAME] [--field-strength DB]\n");
+            return 2;
+        }
+    }
+    const char* systems[3] = {"spec", "field", "webrtc"};
+    std::vector<Scene> scenes = make_scenes();
+    std::vector<Result> results;
+    double cpu[3] = {0.0, 0.0, 0.0};
+    FILE* csv = std::fopen(csv_path.c_str(), "w");
+    if (csv == nullptr)
+        return 1;
+    std::fprintf(csv, "scene,system,change_s");
+    for (size_t w = 0; w < kLength / kWindow; ++w)
+        std::fprintf(csv, ",%.2f", double(w + 1) * kWindow / kRate);
+    std::fprintf(csv, "\n");
+
+    std::printf(
+        "| scene | steady ERLE dB spec / field / WebRTC | first 2 s dB spec / field / WebRTC |"
+        " to 20 dB s spec / field / WebRTC | near-end fidelity dB spec / field / WebRTC |\n");
+    std::printf("|---|---|---|---|---|\n");
+    for (const Scene& s : scenes) {
+        if (!only.empty() && s.name != only)
+            continue;
+        const std::vector<int16_t> mic = to_pcm(s.mic), ref = to_pcm(s.far);
+        Run runs[3];
+        runs[0] = run_ostrel(mic, ref, false, s.noisy);
+        runs[1] = run_ostrel(mic, ref, true, s.noisy);
+        const PeerRun peer = run_webrtc_peer(mic, ref, s.noisy);
+        runs[2].output = peer.output;
+        runs[2].cpu_seconds = peer.cpu_seconds;
+        Result r{};
+        const double early_from = s.change_s >= 0.0 ? s.change_s : 0.0;
+        for (int k = 0; k < 3; ++k) {
+            cpu[k] += runs[k].cpu_seconds;
+            r.curve[k] = erle_curve(mic, ref, runs[k].output);
+            r.steady[k] = erle_between(mic, ref, runs[k].output, s.steady_from, s.steady_to);
+            r.early[k] = erle_between(mic, ref, runs[k].output, early_from, early_from + 2.0);
+            r.t20[k] = s.change_s >= 0.0 && s.name == "change_abrupt"
+                           ? time_to_20db(r.curve[k], s.change_s)
+                           : NAN;
+            r.fidelity[k] =
+                s.dt_from >= 0.0 ? fidelity(s.near, runs[k].output, s.dt_from, s.dt_to) : NAN;
+            std::fprintf(csv, "%s,%s,%.1f", s.name.c_str(), systems[k], s.change_s);
+            for (double v : r.curve[k])
+                std::fprintf(csv, std::isnan(v) ? "," : ",%.2f", v);
+            std::fprintf(csv, "\n");
+        }
+        auto triple = [](const double* v) {
+            char text[64];
+            if (std::isnan(v[0]) && std::isnan(v[1]) && std::isnan(v[2]))
+                return std::string("-");
+            std::snprintf(text, sizeof text, "%.1f / **%.1f** / %.1f", v[0], v[1], v[2]);
+            return std::string(text);
+        };
+        std::printf("| %s: %s | %s | %s | %s | %s |\n", s.name.c_str(), s.row.c_str(),
+                    triple(r.steady).c_str(), triple(r.early).c_str(), triple(r.t20).c_str(),
+                    triple(r.fidelity).c_str());
+        std::fflush(stdout);
+        results.push_back(r);
+    }
+    std::fclose(csv);
+    std::printf("\nCPU time over all scenes: spec %.3f s, field %.3f s, WebRTC %.3f s; "
+                "field / WebRTC = %.2f, spec / WebRTC = %.2f\n",
+                cpu[0], cpu[1], cpu[2], cpu[1] / cpu[2], cpu[0] / cpu[2]);
+    return 0;
+}
