@@ -15,15 +15,41 @@ BoardLayout withMarkers(BoardLayout layout, BoardKind kind)
     return layout;
 }
 
-const BoardLayout marrowinLayout = withMarkers(
-    {303, 243, 45, 60, 500, 800, 15, 160, 210, 8, 8, {}, 0.1f, "://images/RoridaruZazo.jpg"},
-    BoardKind::Marrowin);
-const BoardLayout zodurevLayout = withMarkers(
-    {303, 228, 40, 50, 500, 800, 15, 160, 200, 50, 50, {}, 0.1f, "://images/AudioIn.jpg"},
-    BoardKind::Zodurev);
-const BoardLayout u4Layout = withMarkers(
-    {260, 172, 100, 80, 500, 800, 10, 115, 150, 0, 0, {}, 0.1f, "://images/CARDIOID_ONLY.jpg"},
-    BoardKind::U4);
+const BoardLayout marrowinLayout = [] {
+    BoardLayout b;
+    b.centreX = 303; b.centreY = 243;
+    b.markerWidth = 45; b.markerHeight = 60;
+    b.wedgeLength = 500; b.wedgeWidth = 800;
+    b.dotSize = 15; b.ringRadius = 160; b.labelRadius = 210;
+    b.markerGapX = 8; b.markerGapY = 8;
+    b.wedgeOpacity = 0.1f;
+    b.photograph = "://images/RoridaruZazo.jpg";
+    return withMarkers(b, BoardKind::Marrowin);
+}();
+
+const BoardLayout zodurevLayout = [] {
+    BoardLayout b;
+    b.centreX = 303; b.centreY = 228;
+    b.markerWidth = 40; b.markerHeight = 50;
+    b.wedgeLength = 500; b.wedgeWidth = 800;
+    b.dotSize = 15; b.ringRadius = 160; b.labelRadius = 200;
+    b.markerGapX = 50; b.markerGapY = 50;
+    b.wedgeOpacity = 0.1f;
+    b.photograph = "://images/AudioIn.jpg";
+    return withMarkers(b, BoardKind::Zodurev);
+}();
+
+const BoardLayout u4Layout = [] {
+    BoardLayout b;
+    b.centreX = 260; b.centreY = 172;
+    b.markerWidth = 100; b.markerHeight = 80;
+    b.wedgeLength = 500; b.wedgeWidth = 800;
+    b.dotSize = 10; b.ringRadius = 115; b.labelRadius = 150;
+    b.markerGapX = 0; b.markerGapY = 0;
+    b.wedgeOpacity = 0.1f;
+    b.photograph = "://images/CARDIOID_ONLY.jpg";
+    return withMarkers(b, BoardKind::U4);
+}();
 
 } // namespace
 
