@@ -21,6 +21,7 @@
 #include "ostrel.h"
 #include "scene_signals.h"
 #include "webrtc_peer.h"
+#include "CpuTime.h"
 
 using namespace scene_signals;
 
@@ -235,13 +236,6 @@ std::vector<int16_t> to_pcm(const Signal& s)
     return pcm;
 }
 
-double thread_seconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + 1e-9 * double(now.tv_nsec);
-}
-
 struct Run {
     std::vector<int16_t> output;
     double cpu_seconds = 0.0;
@@ -285,9 +279,9 @@ Run run_ostrel(const std::vector<int16_t>& mic, const std::vector<int16_t>& ref,
             if (t + i >= kDelay && t + i - kDelay < mic.size())
                 run.output[t + i - kDelay] = chunk[i];
         if (ready) {
-            const double begin = thread_seconds();
+            const double begin = threadCpuSeconds();
             Ostrel_Process(&handle);
-            run.cpu_seconds += thread_seconds() - begin;
+            run.cpu_seconds += threadCpuSeconds() - begin;
         }
     }
     return run;

@@ -6,18 +6,12 @@
 
 #include <webrtc/modules/audio_processing/include/audio_processing.h>
 #include <webrtc/modules/interface/module_common_types.h>
+#include "CpuTime.h"
 
 namespace
 {
 
 constexpr size_t kPeerFrame = 160; // 10 ms at 16 kHz
-
-double thread_seconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + 1e-9 * double(now.tv_nsec);
-}
 
 void fill_frame(webrtc::AudioFrame& frame, const int16_t* samples)
 {
@@ -52,11 +46,11 @@ PeerRun run_webrtc_peer(const std::vector<int16_t>& mic, const std::vector<int16
     for (size_t t = 0; t + kPeerFrame <= mic.size(); t += kPeerFrame) {
         fill_frame(far, &ref[t]);
         fill_frame(near, &mic[t]);
-        const double begin = thread_seconds();
+        const double begin = threadCpuSeconds();
         apm->ProcessReverseStream(&far);
         apm->set_stream_delay_ms(0);
         apm->ProcessStream(&near);
-        run.cpu_seconds += thread_seconds() - begin;
+        run.cpu_seconds += threadCpuSeconds() - begin;
         for (size_t i = 0; i < kPeerFrame; ++i)
             run.output[t + i] = near.data_[i];
     }

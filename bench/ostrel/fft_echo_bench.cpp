@@ -17,6 +17,7 @@
 
 #include "echo.h"
 #include "fft.h"
+#include "CpuTime.h"
 
 namespace {
 
@@ -35,21 +36,13 @@ std::vector<float> random_block(unsigned seed)
     return v;
 }
 
-// CPU time of this thread: the machine may be shared, wall time is not fair.
-double thread_cpu_seconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return (double)t.tv_sec + 1e-9 * (double)t.tv_nsec;
-}
-
 template <typename Run>
 double seconds_for_batch(Run run)
 {
-    const double begin = thread_cpu_seconds();
+    const double begin = threadCpuSeconds();
     for (int i = 0; i < kBatch; ++i)
         run();
-    return thread_cpu_seconds() - begin;
+    return threadCpuSeconds() - begin;
 }
 
 // Times batches of our transform and of FFTW's alternately, so that both see
@@ -162,13 +155,13 @@ void BM_EchoCancellation(benchmark::State &state)
     const EchoSignals &s = echo_signals();
     int16_t out[kFrame];
     size_t position = 0;
-    const double begin = thread_cpu_seconds();
+    const double begin = threadCpuSeconds();
     for (auto _ : state) {
         Echo_cancellation(st.get(), &s.mic[position], &s.ref[position], out);
         benchmark::DoNotOptimize(out[0]);
         position = (position + kFrame) % s.mic.size();
     }
-    const double seconds = thread_cpu_seconds() - begin;
+    const double seconds = threadCpuSeconds() - begin;
     if (state.iterations() > 0)
         state.counters["budget_pct"] = 100.0 * seconds / (double)state.iterations() / kFrameBudgetSeconds;
     state.SetLabel(std::to_string(M) + " blocks");

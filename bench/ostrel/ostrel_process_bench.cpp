@@ -13,17 +13,12 @@
 #include <time.h>
 
 #include "ostrel.h"
+#include "CpuTime.h"
 
 namespace {
 
 constexpr size_t kSignalLength = 16000 * 2;
 constexpr double kFrameBudgetSeconds = 0.008;
-
-double thread_seconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return double(now.tv_sec) + 1e-9 * double(now.tv_nsec);
-}
 
 struct EchoSignals {
   std::vector<int16_t> mic, ref;
@@ -73,9 +68,9 @@ void BM_OstrelProcess(benchmark::State &state) {
       ready = Ostrel_Data_Input(&signals.mic[position], &signals.ref[position], out, &handle);
       position = (position + OSTREL_SAMPLES_PER_INPUT) % kSignalLength;
     }
-    const double begin = thread_seconds();
+    const double begin = threadCpuSeconds();
     Ostrel_Process(&handle);
-    const double seconds = thread_seconds() - begin;
+    const double seconds = threadCpuSeconds() - begin;
     benchmark::DoNotOptimize(out[0]);
     process_seconds += seconds;
     state.SetIterationTime(seconds);

@@ -22,16 +22,10 @@
 #include <unistd.h>
 
 #include "FInit.h"
+#include "CpuTime.h"
 
 namespace
 {
-
-double processCpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
-}
 
 double residentMegabytes()
 {

@@ -12,19 +12,11 @@
 #include <vector>
 
 #include "pdm_filter.h"
+#include "CpuTime.h"
 
 namespace {
 
 constexpr double kCallBudgetSeconds = 0.001;
-
-// CPU time of this thread: the machine may be shared, so the budget share
-// counts the cycles the filter used rather than the wall clock.
-double threadCpuSeconds()
-{
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + 1e-9 * double(ts.tv_nsec);
-}
 
 void BM_PdmFilter(benchmark::State &state)
 {

@@ -11,20 +11,13 @@
 
 #include "veldra.h"
 #include "veldra_internal.h"
+#include "CpuTime.h"
 
 namespace {
 
 constexpr double kFirstStepBudget = 0.001;
 constexpr double kSecondStepBudget = 0.008;
 constexpr int kCallsInInput = 500;  // half a second of input, replayed
-
-// CPU time of this thread: on a shared machine the budget share counts the
-// cycles the step used rather than the wall clock.
-double thread_cpu_seconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return (double)ts.tv_sec + 1e-9 * (double)ts.tv_nsec;
-}
 
 void set_budget(benchmark::State &state, double cpu_seconds, double budget) {
   const double per_call = cpu_seconds / (double)state.iterations();
@@ -100,7 +93,7 @@ void BM_FirstStepPdm(benchmark::State &state) {
   const size_t per_call = 2 * (size_t)khz / 8;
   int16_t out[32];
   int call = 0;
-  const double start = thread_cpu_seconds();
+  const double start = threadCpuSeconds();
   for (auto _ : state) {
     const uint8_t *at = &input[(size_t)call * per_call];
     benchmark::DoNotOptimize(Veldra_FirstStep(at, at + 1, out, &inst.handle));
@@ -108,7 +101,7 @@ void BM_FirstStepPdm(benchmark::State &state) {
     static_cast<VeldraControl *>(inst.handle.internal_memory)->block_ready = 0;
     call = (call + 1) % kCallsInInput;
   }
-  set_budget(state, thread_cpu_seconds() - start, kFirstStepBudget);
+  set_budget(state, threadCpuSeconds() - start, kFirstStepBudget);
 }
 
 // Arguments: delay line (0/1), type.
@@ -119,14 +112,14 @@ void BM_FirstStepPcm(benchmark::State &state) {
   const std::vector<int16_t> input = pcm_input();
   int16_t out[32];
   int call = 0;
-  const double start = thread_cpu_seconds();
+  const double start = threadCpuSeconds();
   for (auto _ : state) {
     const int16_t *at = &input[(size_t)call * 32];
     benchmark::DoNotOptimize(Veldra_FirstStep(at, delay ? at + 1 : at + 16, out, &inst.handle));
     static_cast<VeldraControl *>(inst.handle.internal_memory)->block_ready = 0;
     call = (call + 1) % (kCallsInInput - 1);
   }
-  set_budget(state, thread_cpu_seconds() - start, kFirstStepBudget);
+  set_budget(state, threadCpuSeconds() - start, kFirstStepBudget);
 }
 
 // Argument: type. The rings are filled from a PDM scene first; each
@@ -142,13 +135,13 @@ void BM_SecondStep(benchmark::State &state) {
   }
   VeldraControl *ctrl = static_cast<VeldraControl *>(inst.handle.internal_memory);
   uint32_t half = 1;
-  const double start = thread_cpu_seconds();
+  const double start = threadCpuSeconds();
   for (auto _ : state) {
     ctrl->block_ready = half;
     benchmark::DoNotOptimize(Veldra_SecondStep(&inst.handle));
     half = 3 - half;
   }
-  set_budget(state, thread_cpu_seconds() - start, kSecondStepBudget);
+  set_budget(state, threadCpuSeconds() - start, kSecondStepBudget);
 }
 
 BENCHMARK(BM_FirstStepPdm)

@@ -11,18 +11,12 @@
 #include <unistd.h>
 
 #include "TalkerSpeech.h"
+#include "CpuTime.h"
 
 namespace
 {
 
 const char MODEL_DIR[] = "/usr/share/pocketsphinx/model/en-us";
-
-double ThreadCpuSeconds()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + t.tv_nsec / 1e9;
-}
 
 // Pronunciations of the command words: those of the model's dictionary,
 // and the trigger phrase's name, which it does not hold.
@@ -162,7 +156,7 @@ void CommandRecogniser::Finish(bool& inUtterance)
 // detector has left speech.
 void CommandRecogniser::Decode()
 {
-    const double startCpu = ThreadCpuSeconds();
+    const double startCpu = threadCpuSeconds();
     std::vector<int16_t> chunk;
     bool started = false, inUtterance = false;
     ps_start_utt(decoder);
@@ -188,7 +182,7 @@ void CommandRecogniser::Decode()
             Finish(inUtterance);
             started = false;
         }
-        cpuSeconds = ThreadCpuSeconds() - startCpu;
+        cpuSeconds = threadCpuSeconds() - startCpu;
     }
     if (started)
         ps_end_utt(decoder);

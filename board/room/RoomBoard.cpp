@@ -8,19 +8,13 @@
 #include <ctime>
 
 #include "TalkerSpeech.h"
+#include "CpuTime.h"
 
 namespace
 {
 
 constexpr double COMMAND_SHOWN_S = 3.0;
 constexpr size_t RECOGNISER_BACKLOG_LIMIT = 16000 * 4; // fast runs wait for the recogniser
-
-double ThreadCpuSeconds()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + t.tv_nsec / 1e9;
-}
 
 double MonotonicNow()
 {
@@ -160,21 +154,21 @@ void RoomBoard::Tick()
             loudspeakerGain = volume / 50.0;
         }
     }
-    const double t0 = ThreadCpuSeconds();
+    const double t0 = threadCpuSeconds();
     std::array<std::vector<uint8_t>, ROOM_MICS> pdm;
     int16_t reference[SAMPLES_PER_MS];
     room->RenderMillisecond(loudspeakerGain, pdm, reference);
-    const double t1 = ThreadCpuSeconds();
+    const double t1 = threadCpuSeconds();
     int16_t out[2 * SAMPLES_PER_MS];
     int16_t analysis[ROOM_MICS][SAMPLES_PER_MS];
     firmware.Tick(pdm, reference, out, analysis);
-    const double t2 = ThreadCpuSeconds();
+    const double t2 = threadCpuSeconds();
     const uint16_t enabled = active.general.enabledFeatures;
     if (enabled & FEATURE_SLOC)
         finder.Push(analysis, active.sloc.threshold);
     if (enabled & FEATURE_DBNOISE)
         noise.Push(analysis[0]);
-    const double t3 = ThreadCpuSeconds();
+    const double t3 = threadCpuSeconds();
     if (recogniserRunning && (enabled & FEATURE_ASR)) {
         int16_t mono[SAMPLES_PER_MS];
         for (int i = 0; i < SAMPLES_PER_MS; ++i)

@@ -13,6 +13,7 @@
 #include "ostrel.h"
 #include "run_options.h"
 #include "wav_io.h"
+#include "CpuTime.h"
 
 namespace {
 
@@ -28,13 +29,6 @@ struct RunResult {
   std::vector<int16_t> output;        // aligned with the microphone input
   std::vector<double> frame_micros;   // thread CPU time of each Ostrel_Process call
 };
-
-// Thread CPU time, so that other load on the machine does not count.
-double thread_micros() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return 1e6 * double(now.tv_sec) + 1e-3 * double(now.tv_nsec);
-}
 
 int fail(const std::string &message, int code) {
   std::fprintf(stderr, "ostrel-run: %s\n", message.c_str());
@@ -98,9 +92,9 @@ std::string run_library(const RunOptions &options, const std::vector<int16_t> &m
       if (t >= kDelay && t - kDelay < length) result.output[t - kDelay] = out_chunk[i];
     }
     if (ready == 1) {
-      const double begin = thread_micros();
+      const double begin = (1e6 * threadCpuSeconds());
       Ostrel_Process(&handle);
-      result.frame_micros.push_back(thread_micros() - begin);
+      result.frame_micros.push_back((1e6 * threadCpuSeconds()) - begin);
     }
   }
   return {};
