@@ -38,6 +38,7 @@ const ErrorBit kErrorBits[] = {
     {VELDRA_ERR_SECOND_OUTPUT, "VELDRA_ERR_SECOND_OUTPUT", "second output not 0, 1 or 7"},
     {VELDRA_ERR_DELAY, "VELDRA_ERR_DELAY", "PDM input without the delay line"},
     {VELDRA_ERR_NOT_READY, "VELDRA_ERR_NOT_READY", "no block ready"},
+    {VELDRA_ERR_MEMORY, "VELDRA_ERR_MEMORY", "working block missing or too small"},
 };
 
 // Prints each set bit by name; returns true when there was none.
