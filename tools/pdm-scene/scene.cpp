@@ -175,6 +175,12 @@ std::vector<float> speechLikeSignal(double duration_s, uint32_t seed)
   return result;
 }
 
+size_t inputFramesFor(double duration_s, double rate)
+{
+  const double reach = kHalfTaps * std::max(1.0, rate / kSourceRate) / (2.0 * kCutoff);
+  return size_t(std::ceil(duration_s * rate + reach)) + 2;
+}
+
 std::vector<float> resampleToSourceRate(const std::vector<float> &in, double rate)
 {
   if (rate == kSourceRate || in.empty()) return in;

@@ -53,6 +53,10 @@ void addDiffuseNoise(Scene &scene, double level_db, int count, uint32_t seed);
 // resonances, in syllables with pauses, and a few noise bursts.
 std::vector<float> speechLikeSignal(double duration_s, uint32_t seed);
 
+// Input frames of a signal at `rate` that a scene of duration_s seconds
+// uses: its length plus the interpolation reach of resampling and delay.
+size_t inputFramesFor(double duration_s, double rate);
+
 // Brings a signal of another rate to kSourceRate (band-limited).
 std::vector<float> resampleToSourceRate(const std::vector<float> &in, double rate);
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "output_files.h"
 #include "run_options.h"
 #include "veldra.h"
 
@@ -222,7 +223,13 @@ bool write_wav(const std::string &path, const std::vector<int16_t> &out, size_t 
   info.samplerate = 16000;
   info.channels = 2;
   info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+  // Written beside the final file and renamed into place when complete.
+  toolfiles::PendingOutput pending(path);
+  if (!pending.error().empty()) {
+    std::fprintf(stderr, "veldra-run: %s\n", pending.error().c_str());
+    return false;
+  }
+  SNDFILE *file = sf_open(pending.temp_path().c_str(), SFM_WRITE, &info);
   if (!file) {
     std::fprintf(stderr, "veldra-run: cannot create %s: %s\n", path.c_str(), sf_strerror(nullptr));
     return false;
@@ -233,7 +240,9 @@ bool write_wav(const std::string &path, const std::vector<int16_t> &out, size_t 
     std::fprintf(stderr, "veldra-run: writing %s failed\n", path.c_str());
     return false;
   }
-  return true;
+  const std::string error = pending.commit();
+  if (!error.empty()) std::fprintf(stderr, "veldra-run: %s\n", error.c_str());
+  return error.empty();
 }
 
 }  // namespace
@@ -249,6 +258,12 @@ int main(int argc, char **argv) {
   if (help) {
     std::fputs(run_usage(), stdout);
     return 0;
+  }
+  const std::string input = options.pdm_path.empty() ? options.pcm_path : options.pdm_path;
+  const std::string same = toolfiles::refuse_output_among_inputs(options.out_path, {input});
+  if (!same.empty()) {
+    std::fprintf(stderr, "veldra-run: %s\n", same.c_str());
+    return 1;
   }
   Beamformer bf;
   std::vector<int16_t> out;
