@@ -10,6 +10,17 @@ if(HALVANE_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# Fuzzing: every object carries the coverage hooks and both sanitizers; only
+# the fuzz targets link the libFuzzer driver.
+if(HALVANE_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "HALVANE_FUZZ needs clang (CXX=clang++-14): libFuzzer is part of clang")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all -g)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # Skips a sub-folder that has no CMakeLists.txt yet, so that parts of the
 # tree can grow independently.
 function(halvane_add_subdirectories)

@@ -226,7 +226,7 @@ TEST_F(PdmScene, Reproducible) {
 }
 
 // Unsafe inputs and outputs: an output that is an input, a FIFO as a sound
-// file (would block), absurd levels (silent file), a long file at a tiny
+// file (would block), absurd levels or samples (silent file), a long file at a tiny
 // sample rate (resampled whole, it would take minutes and gigabytes), and a
 // failing --pcm-out, which must not leave the PDM file behind.
 TEST_F(PdmScene, RefusesUnsafeFilesAndLevels) {
@@ -245,12 +245,24 @@ TEST_F(PdmScene, RefusesUnsafeFilesAndLevels) {
   EXPECT_EQ(pcm[0].size(), 4000u);
 
   ASSERT_EQ(mkfifo(path("fifo.wav").c_str(), 0600), 0);
+  {
+    SF_INFO info{};
+    info.samplerate = 16000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE *file = sf_open(path("huge.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    const float huge[4] = {0.5f, 3e38f, -3e38f, 0.0f};
+    sf_write_float(file, huge, 4);
+    sf_close(file);
+  }
   const std::string speech = path("slow.wav");
   const std::vector<Failure> cases = {
       {out + speech + " --speech " + speech + "@0", 2, "is the input"},
       {out + path("a.pdm") + " --pcm-out " + speech + " --speech " + speech + "@0", 2, "is the input"},
       {out + path("a.pdm") + " --pcm-out " + path("a.pdm") + " --tone 100@0", 2, "the same file"},
       {out + path("a.pdm") + " --speech " + path("fifo.wav") + "@0", 2, "not a regular file"},
+      {out + path("a.pdm") + " --speech " + path("huge.wav") + "@0", 2, "beyond 60 dB"},
       {out + path("a.pdm") + " --tone 1000@0:6200", 2, "above the largest"},
       {out + path("a.pdm") + " --noise 0:61", 2, "above the largest"},
       {out + path("a.pdm") + " --diffuse-noise 7000", 2, "above the largest"},
@@ -266,5 +278,5 @@ TEST_F(PdmScene, RefusesUnsafeFilesAndLevels) {
   SF_INFO info;
   EXPECT_EQ(read_wav(speech, info).size(), slow.size());
   EXPECT_FALSE(fs::exists(path("a.pdm")));
-  EXPECT_EQ(entries(dir_), 4u);  // slow.wav, tiny.pdm, tiny.wav, fifo.wav
+  EXPECT_EQ(entries(dir_), 5u);  // slow, huge and fifo .wav, tiny.pdm, tiny.wav
 }

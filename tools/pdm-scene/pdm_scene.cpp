@@ -15,6 +15,7 @@
 
 #include "output_files.h"
 #include "scene.h"
+#include "sound_file.h"
 
 namespace {
 
@@ -77,53 +78,6 @@ bool parseDirected(const std::string &text, std::string &head, double &angle,
     rest = rest.substr(0, colon);
   }
   return parseNumber(rest, angle);
-}
-
-// Reads the part of a sound file that a scene of duration_s seconds uses,
-// mixed to mono and resampled to 16 kHz. Reading stops there, so a long file
-// at a tiny sample rate cannot make the resampled signal huge.
-bool readSoundFile(const std::string &path, double duration_s, std::vector<float> &mono,
-                   std::string &error)
-{
-  // A FIFO or device could block the read forever.
-  error = toolfiles::require_regular_file(path);
-  if (!error.empty()) return false;
-  SF_INFO info;
-  std::memset(&info, 0, sizeof info);
-  SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
-  if (file == nullptr) {
-    error = "cannot read " + path + ": " + sf_strerror(nullptr);
-    return false;
-  }
-  if (info.frames <= 0 || info.channels <= 0 || info.samplerate <= 0) {
-    sf_close(file);
-    error = path + " holds no audio";
-    return false;
-  }
-  const size_t wanted = std::min(size_t(info.frames),
-                                 pdmscene::inputFramesFor(duration_s, double(info.samplerate)));
-  const size_t channels = size_t(info.channels);
-  constexpr size_t kChunkFrames = 4096;
-  std::vector<float> chunk(kChunkFrames * channels);
-  std::vector<float> mixed;
-  mixed.reserve(wanted);
-  while (mixed.size() < wanted) {
-    const size_t ask = std::min(kChunkFrames, wanted - mixed.size());
-    const sf_count_t got = sf_readf_float(file, chunk.data(), sf_count_t(ask));
-    if (got <= 0) break;
-    for (size_t i = 0; i < size_t(got); ++i) {
-      double sum = 0.0;
-      for (size_t c = 0; c < channels; ++c) sum += chunk[i * channels + c];
-      mixed.push_back(float(sum / double(channels)));
-    }
-  }
-  sf_close(file);
-  if (mixed.empty()) {
-    error = "cannot read the samples of " + path;
-    return false;
-  }
-  mono = pdmscene::resampleToSourceRate(mixed, double(info.samplerate));
-  return true;
 }
 
 bool writeFile(const std::string &path, const void *data, size_t bytes, std::string &error)
