@@ -9,7 +9,7 @@
 // Reads the part of a sound file that a scene of duration_s seconds uses,
 // mixed to mono and resampled to 16 kHz. False with a message for a missing,
 // non-regular, unreadable or empty file.
-bool readSoundFile(const std::string &path, double duration_s, std::vector<float> &mono,
-                   std::string &error);
+bool readSoundFile(const std::string& path, double duration_s, std::vector<float>& mono,
+                   std::string& error);
 
 #endif

@@ -7,10 +7,10 @@
 #include <vector>
 
 // Every byte of a file; false when it cannot be opened or read.
-bool read_file(const std::string &path, std::vector<uint8_t> &bytes);
+bool read_file(const std::string& path, std::vector<uint8_t>& bytes);
 
 // The interleaved frames of a 16 kHz 16-bit stereo WAV file; false, with a
 // message on stderr, for anything else or a file without samples.
-bool read_pcm(const std::string &path, std::vector<int16_t> &frames);
+bool read_pcm(const std::string& path, std::vector<int16_t>& frames);
 
 #endif
