@@ -253,22 +253,24 @@ int main(int argc, char **argv)
     scene.sources.push_back(std::move(src));
   }
 
-  pdmscene::PdmStats stats;
-  const std::vector<uint8_t> pdm = pdmscene::renderPdm(scene, clock_khz, stats);
-  // Both outputs go to temporary files beside them and are renamed into
-  // place only when both are complete: a failure leaves neither behind.
-  std::string error;
+  // Both outputs go to temporary files beside them (created before the
+  // rendering, so that an output that cannot be created fails at once) and
+  // are renamed into place only when both are complete: a failure leaves
+  // neither behind.
   toolfiles::PendingOutput pdm_file(out_path);
   if (!pdm_file.error().empty()) return fail(pdm_file.error());
-  if (!writeFile(pdm_file.temp_path(), pdm.data(), pdm.size(), error))
-    return fail("cannot write " + out_path);
   std::unique_ptr<toolfiles::PendingOutput> pcm_file;
   if (!pcm_path.empty()) {
     pcm_file = std::make_unique<toolfiles::PendingOutput>(pcm_path);
     if (!pcm_file->error().empty()) return fail(pcm_file->error());
-    if (!writeWav(pcm_file->temp_path(), pdmscene::renderPcm16k(scene), error))
-      return fail("cannot write " + pcm_path);
   }
+  pdmscene::PdmStats stats;
+  const std::vector<uint8_t> pdm = pdmscene::renderPdm(scene, clock_khz, stats);
+  std::string error;
+  if (!writeFile(pdm_file.temp_path(), pdm.data(), pdm.size(), error))
+    return fail("cannot write " + out_path);
+  if (pcm_file && !writeWav(pcm_file->temp_path(), pdmscene::renderPcm16k(scene), error))
+    return fail("cannot write " + pcm_path);
   error = pdm_file.commit();
   if (error.empty() && pcm_file) error = pcm_file->commit();
   if (!error.empty()) return fail(error);
