@@ -66,7 +66,10 @@ void sendFromBoard(const uint8_t* bytes, size_t size)
             std::abort();
         done += size_t(n);
     }
-    for (int i = 0; i < 2000; ++i) {
+    // The pseudo-terminal passes bytes on asynchronously; on a loaded
+    // machine that can take a while, so only 5 s without them is a fault.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
         int pending = 0;
         ioctl(g_pty.slave, FIONREAD, &pending);
         if (size_t(pending) >= size)
