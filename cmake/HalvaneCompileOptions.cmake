@@ -12,6 +12,17 @@ if(HALVANE_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# Fuzzing: every object carries the coverage hooks and both sanitizers; only
+# the fuzz targets link the libFuzzer driver.
+if(HALVANE_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "HALVANE_FUZZ needs clang (CXX=clang++-14): libFuzzer is part of clang")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all -g)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # Adds the listed sub-folders; a listed folder without a CMakeLists.txt is
 # an error, so that a missing part never drops out of the build unnoticed.
 function(halvane_add_subdirectories)

@@ -21,6 +21,15 @@ uint32_t apply_agc(PreprocessState *preprocess, uint32_t level) {
   return status;
 }
 
+// A suppression level is a maximum attenuation: above 0 dB it would amplify
+// what it is meant to suppress (and overflow to NaN beyond about 386 dB), so
+// such a level is refused and the stored one kept.
+uint32_t apply_attenuation(int32_t &stored, int32_t level) {
+  if (level > 0) return OSTREL_ERR_ATTENUATION;
+  stored = level;
+  return OSTREL_OK;
+}
+
 }  // namespace
 
 extern "C" uint32_t libEchoCancel_setConfig(OstrelHandle *handle, const OstrelConfig *config) {
@@ -31,12 +40,13 @@ extern "C" uint32_t libEchoCancel_setConfig(OstrelHandle *handle, const OstrelCo
   }
   PreprocessState *preprocess = block->preprocess;
   block->preprocess_active = static_cast<uint8_t>(config->denoise_enable & 1u);
-  const uint32_t status = apply_agc(preprocess, config->agc_target_level);
+  uint32_t status = apply_agc(preprocess, config->agc_target_level);
   // The suppression levels are stored as given (negative dB), without the
   // sign change of the preprocessor's own set requests.
-  preprocess->noise_attenuation_db = config->noise_attenuation_db;
-  preprocess->echo_attenuation_db = config->echo_attenuation_db;
-  preprocess->echo_attenuation_active_db = config->echo_attenuation_active_db;
+  status |= apply_attenuation(preprocess->noise_attenuation_db, config->noise_attenuation_db);
+  status |= apply_attenuation(preprocess->echo_attenuation_db, config->echo_attenuation_db);
+  status |= apply_attenuation(preprocess->echo_attenuation_active_db,
+                              config->echo_attenuation_active_db);
   EchoState *echo = config->residual_echo_enable == 1 ? &block->echo : nullptr;
   Preprocess_setup(preprocess, PREPROCESS_SET_ECHO_STATE, echo);
   return status;

@@ -142,6 +142,13 @@ inline int16_t finishSample(int32_t x, bool high_pass, PdmFilterInternal *state)
     state->hp_prev_out = y;
     state->hp_prev_in = x;
   }
+  // History left by another factor's kernel (a reconfigured running filter)
+  // can make y far larger than this factor's range. Any |y x 2^s| beyond
+  // 2^30 saturates the output for every multiplier (10^(-12/20) x 2^22 and
+  // up), so clamping there changes no result and keeps M x y x 2^s + 2^31
+  // inside a signed 64-bit number (M < 2^32).
+  constexpr int32_t y_limit = (int32_t)1 << (30 - preShiftOf(factor));
+  y = y > y_limit ? y_limit : y < -y_limit ? -y_limit : y;
   const int64_t scaled = (int64_t)y * ((int64_t)1 << preShiftOf(factor));
   const int64_t v =
       ((int64_t)state->volume_multiplier * scaled + ((int64_t)1 << 31)) >> 34;

@@ -23,16 +23,19 @@ static_assert(veldra_adaptive_state_bytes() == VELDRA_ADAPTIVE_STATE_BYTES,
               "adaptive state size");
 #endif
 
-extern "C" uint32_t Veldra_getMemorySize(VeldraHandle *handle) {
+// Block bytes for an algorithm type (any type above 3 counts as type 0).
+static uint32_t block_bytes(uint32_t type) {
   uint32_t size = VELDRA_BASIC_BYTES;
-  const uint32_t type = handle->algorithm_type;
   if (type == VELDRA_TYPE_CARDIOID_DENOISE || type == VELDRA_TYPE_ADAPTIVE_DENOISE)
     size += VELDRA_DENOISER_BYTES;
   if (type == VELDRA_TYPE_ADAPTIVE || type == VELDRA_TYPE_ADAPTIVE_DENOISE)
     size += VELDRA_ADAPTIVE_BYTES - VELDRA_ADAPTIVE_STATE_BYTES + veldra_adaptive_state_bytes();
   // At least one spare byte, rounded up to a multiple of 4.
-  size = (size + 1u + 3u) & ~3u;
-  handle->internal_memory_size = size;
+  return (size + 1u + 3u) & ~3u;
+}
+
+extern "C" uint32_t Veldra_getMemorySize(VeldraHandle *handle) {
+  handle->internal_memory_size = block_bytes(handle->algorithm_type);
   return 0;
 }
 
@@ -180,6 +183,11 @@ static void carve_block(VeldraControl *ctrl) {
 }
 
 extern "C" uint32_t Veldra_Init(VeldraHandle *handle) {
+  // A block sized for a smaller type (or none at all) would be carved past
+  // its end: refuse it untouched.
+  if (handle->internal_memory == nullptr ||
+      handle->internal_memory_size < block_bytes(handle->algorithm_type))
+    return VELDRA_ERR_MEMORY;
   VeldraControl *ctrl = veldra_control(handle);
   memset(ctrl, 0, handle->internal_memory_size);
   ctrl->block_ready = 0;

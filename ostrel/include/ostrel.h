@@ -35,6 +35,8 @@ extern "C" {
 #define OSTREL_ERR_MEMORY             1u  /* Ostrel_Init: no block, or a block
                                              smaller than the handle needs */
 #define OSTREL_ERR_AGC_LEVEL          2u  /* agc_target_level 32768 or more */
+#define OSTREL_ERR_ATTENUATION        4u  /* a suppression level above 0 dB:
+                                             that level is not applied */
 #define OSTREL_ERR_NO_PREPROCESSOR   16u  /* no preprocessor was reserved */
 
 #define OSTREL_SAMPLES_PER_INPUT     16u  /* samples per Ostrel_Data_Input */
@@ -63,12 +65,13 @@ typedef struct {
   uint32_t agc_target_level;      /* 0: gain control off; 1..32767: on with
                                      this target; 32768+: rejected (status 2) */
   uint32_t residual_echo_enable;  /* 1: suppress residual echo */
-  int32_t noise_attenuation_db;   /* maximum noise attenuation, dB (negative);
+  int32_t noise_attenuation_db;   /* maximum noise attenuation, dB, at most
+                                     0 (above: OSTREL_ERR_ATTENUATION);
                                      default -15 */
-  int32_t echo_attenuation_db;    /* maximum residual-echo attenuation, dB;
-                                     default -40 */
+  int32_t echo_attenuation_db;    /* maximum residual-echo attenuation, dB,
+                                     at most 0; default -40 */
   int32_t echo_attenuation_active_db; /* the same while near-end speech is
-                                     present; default -15 */
+                                     present, at most 0; default -15 */
 } OstrelConfig;
 
 /* Writes the block size that `handle` needs to internal_memory_size. */
@@ -77,7 +80,9 @@ uint32_t Ostrel_getMemorySize(OstrelHandle *handle);
  * (OSTREL_ERR_MEMORY, block untouched) a null block or an
  * internal_memory_size below what the handle's current settings need. */
 uint32_t Ostrel_Init(OstrelHandle *handle);
-/* Applies `config`; OSTREL_ERR_AGC_LEVEL leaves the rest applied. */
+/* Applies `config`. OSTREL_ERR_AGC_LEVEL and OSTREL_ERR_ATTENUATION (which
+ * may combine) leave the rest applied; a refused level keeps its previous
+ * value. */
 uint32_t Ostrel_setConfig(OstrelHandle *handle, const OstrelConfig *config);
 /* Reads denoise_enable and agc_target_level back; other fields untouched. */
 uint32_t Ostrel_getConfig(OstrelHandle *handle, OstrelConfig *config);

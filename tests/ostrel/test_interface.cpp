@@ -284,17 +284,32 @@ TEST(OstrelInterface, ConfigurationStatuses) {
 
   // Gain control off keeps the stored target but reports 0, so that a
   // record read back and written again leaves gain control off.
-  config = OstrelConfig{0, 0, 2, 5, -40, -15};
+  config = OstrelConfig{0, 0, 2, -6, -40, -15};
   EXPECT_EQ(Ostrel_setConfig(&full.handle, &config), OSTREL_OK);
   EXPECT_EQ(pre->agc_enabled, 0);
   EXPECT_FLOAT_EQ(pre->agc_level, 8000.0f);
-  EXPECT_EQ(pre->noise_attenuation_db, 5);  // stored as given, no sign change
-  EXPECT_EQ(pre->echo_state, nullptr);      // only 1 links
+  EXPECT_EQ(pre->noise_attenuation_db, -6);  // stored as given, no sign change
+  EXPECT_EQ(pre->echo_state, nullptr);       // only 1 links
   EXPECT_EQ(Ostrel_getConfig(&full.handle, &read), OSTREL_OK);
   EXPECT_EQ(read.denoise_enable, 0u);
   EXPECT_EQ(read.agc_target_level, 0u);
-  EXPECT_EQ(Ostrel_setConfig(&full.handle, &read), OSTREL_OK);
+  // (its attenuation fields still hold the 7 they started with, refused)
+  EXPECT_EQ(Ostrel_setConfig(&full.handle, &read), OSTREL_ERR_ATTENUATION);
   EXPECT_EQ(pre->agc_enabled, 0);
+
+  // A positive attenuation would amplify: each one is refused and keeps its
+  // value, the rest applies, and the status combines with the level's.
+  config = OstrelConfig{1, 40000, 1, 15, -35, 1};
+  EXPECT_EQ(Ostrel_setConfig(&full.handle, &config), OSTREL_ERR_AGC_LEVEL | OSTREL_ERR_ATTENUATION);
+  EXPECT_EQ(pre->noise_attenuation_db, -6);
+  EXPECT_EQ(pre->echo_attenuation_db, -35);
+  EXPECT_EQ(pre->echo_attenuation_active_db, -15);
+  EXPECT_EQ(pre->echo_state, &full.block()->echo);
+  config = OstrelConfig{1, 0, 1, -20, 386, 0};
+  EXPECT_EQ(Ostrel_setConfig(&full.handle, &config), OSTREL_ERR_ATTENUATION);
+  EXPECT_EQ(pre->noise_attenuation_db, -20);
+  EXPECT_EQ(pre->echo_attenuation_db, -35);
+  EXPECT_EQ(pre->echo_attenuation_active_db, 0);
 
   char version[OSTREL_VERSION_BUFFER_SIZE + 4];
   std::memset(version, 'x', sizeof version);

@@ -160,3 +160,37 @@ TEST_F(OstrelRun, BadInputFailsClearly) {
   });
   EXPECT_FALSE(fs::exists(path("out.wav")));
 }
+
+// An output that is an input (by another name) is refused and the input kept;
+// a header-only input is refused; a failed write leaves the old output as it
+// was and no temporary file behind.
+TEST_F(OstrelRun, ProtectsInputsAndWritesOutputsWhole) {
+  const EchoScene scene = far_end_echo(16000 * 2);
+  write_wav(path("mic.wav"), scene.mic);
+  write_wav(path("ref.wav"), scene.ref);
+  fs::create_hard_link(path("mic.wav"), path("linked.wav"));
+  const std::string mic_bytes = file_bytes(path("mic.wav"));
+  const std::string inputs = "--mic " + path("mic.wav") + " --ref " + path("ref.wav");
+  for (const std::string &out : {path("linked.wav"), dir_.string() + "/./ref.wav"}) {
+    const Outcome outcome = run_tool(inputs + " --out " + out);
+    EXPECT_EQ(outcome.exit_code, 1) << out;
+    EXPECT_NE(outcome.output.find("is the input"), std::string::npos) << outcome.output;
+  }
+  EXPECT_EQ(file_bytes(path("mic.wav")), mic_bytes);
+
+  write_wav(path("empty.wav"), {});
+  const Outcome empty = run_tool("--mic " + path("empty.wav") + " --ref " + path("ref.wav") +
+                                 " --out " + path("out.wav"));
+  EXPECT_EQ(empty.exit_code, 1) << empty.output;
+  EXPECT_NE(empty.output.find("holds no samples"), std::string::npos) << empty.output;
+  EXPECT_FALSE(fs::exists(path("out.wav")));
+
+  std::FILE *old = std::fopen(path("out.wav").c_str(), "wb");
+  std::fputs("previous output", old);
+  std::fclose(old);
+  const size_t before = entries(dir_);
+  const Outcome full = run_tool_with_file_limit(inputs + " --out " + path("out.wav"), 16);
+  EXPECT_EQ(full.exit_code, 1) << full.output;
+  EXPECT_EQ(file_bytes(path("out.wav")), "previous output");
+  EXPECT_EQ(entries(dir_), before);
+}

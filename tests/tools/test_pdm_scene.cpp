@@ -1,6 +1,8 @@
 // pdm-scene end to end: options, the PDM file's size and layout, the level
 // and inter-microphone delay of a tone read straight from the bits, the
 // ideal PCM file, sound-file sources and reproducibility.
+#include <sys/stat.h>
+
 #include <cmath>
 #include <complex>
 #include <fstream>
@@ -251,4 +253,60 @@ TEST_F(PdmScene, Reproducible) {
   EXPECT_TRUE(a == read_bytes(path("b.pdm")));
   EXPECT_TRUE(a == read_bytes(path("c.pdm")));
   EXPECT_FALSE(a == read_bytes(path("d.pdm")));
+}
+
+// Unsafe inputs and outputs: an output that is an input, a FIFO as a sound
+// file (would block), absurd levels or samples (silent file), a long file at a tiny
+// sample rate (resampled whole, it would take minutes and gigabytes), and a
+// failing --pcm-out, which must not leave the PDM file behind.
+TEST_F(PdmScene, RefusesUnsafeFilesAndLevels) {
+  std::vector<int16_t> slow(4000);
+  for (size_t n = 0; n < slow.size(); ++n) slow[n] = int16_t(n % 2 ? 8000 : -8000);
+  write_wav(path("slow.wav"), slow, 1, 1);
+  const std::string out = " --clock 1024 --duration 0.25 --out ";
+  const auto limited = [](const std::string &arguments) {
+    return run("timeout 10 " TOOL_PATH, arguments);
+  };
+  const Outcome tiny = limited(out + path("tiny.pdm") + " --pcm-out " + path("tiny.wav") +
+                               " --speech " + path("slow.wav") + "@0:-20");
+  EXPECT_EQ(tiny.exit_code, 0) << tiny.output;
+  std::vector<double> pcm[2];
+  ASSERT_TRUE(read_stereo(path("tiny.wav"), pcm));
+  EXPECT_EQ(pcm[0].size(), 4000u);
+
+  ASSERT_EQ(mkfifo(path("fifo.wav").c_str(), 0600), 0);
+  {
+    SF_INFO info{};
+    info.samplerate = 16000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE *file = sf_open(path("huge.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    const float huge[4] = {0.5f, 3e38f, -3e38f, 0.0f};
+    sf_write_float(file, huge, 4);
+    sf_close(file);
+  }
+  const std::string speech = path("slow.wav");
+  const std::vector<Failure> cases = {
+      {out + speech + " --speech " + speech + "@0", 2, "is the input"},
+      {out + path("a.pdm") + " --pcm-out " + speech + " --speech " + speech + "@0", 2, "is the input"},
+      {out + path("a.pdm") + " --pcm-out " + path("a.pdm") + " --tone 100@0", 2, "the same file"},
+      {out + path("a.pdm") + " --speech " + path("fifo.wav") + "@0", 2, "not a regular file"},
+      {out + path("a.pdm") + " --speech " + path("huge.wav") + "@0", 2, "beyond 60 dB"},
+      {out + path("a.pdm") + " --tone 1000@0:6200", 2, "above the largest"},
+      {out + path("a.pdm") + " --noise 0:61", 2, "above the largest"},
+      {out + path("a.pdm") + " --diffuse-noise 7000", 2, "above the largest"},
+      {out + path("a.pdm") + " --pcm-out " + path("missing/a.wav") + " --tone 100@0", 2,
+       "cannot create"},
+  };
+  for (const Failure &c : cases) {
+    const Outcome outcome = limited(c.arguments);
+    EXPECT_EQ(outcome.exit_code, c.exit_code) << c.arguments << "\n" << outcome.output;
+    EXPECT_NE(outcome.output.find(c.message), std::string::npos) << c.arguments << "\n"
+                                                                  << outcome.output;
+  }
+  SF_INFO info;
+  EXPECT_EQ(read_wav(speech, info).size(), slow.size());
+  EXPECT_FALSE(fs::exists(path("a.pdm")));
+  EXPECT_EQ(entries(dir_), 5u);  // slow, huge and fifo .wav, tiny.pdm, tiny.wav
 }

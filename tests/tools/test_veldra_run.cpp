@@ -206,3 +206,24 @@ TEST_F(VeldraRun, PdmSecondOutputLinesUpWithTheBeam) {
   ASSERT_TRUE(read_stereo(path("short.wav"), short_out));
   EXPECT_EQ(short_out[0].size(), 48u);
 }
+
+// An output that is the input (through a link) is refused; a failed write
+// leaves no output and no temporary file behind.
+TEST_F(VeldraRun, ProtectsTheInputAndWritesTheOutputWhole) {
+  std::vector<int16_t> stereo(2 * 16000);
+  for (size_t n = 0; n < stereo.size(); ++n) stereo[n] = int16_t((n * 7919) % 2000 - 1000);
+  write_wav(path("in.wav"), stereo, 16000, 2);
+  fs::create_symlink(path("in.wav"), path("alias.wav"));
+  const std::string in_bytes = file_bytes(path("in.wav"));
+  const Outcome same = run_tool("--pcm " + path("in.wav") + " --out " + path("alias.wav"));
+  EXPECT_EQ(same.exit_code, 1) << same.output;
+  EXPECT_NE(same.output.find("is the input"), std::string::npos) << same.output;
+  EXPECT_EQ(file_bytes(path("in.wav")), in_bytes);
+
+  const size_t before = entries(dir_);
+  const Outcome full =
+      run_tool_with_file_limit("--pcm " + path("in.wav") + " --out " + path("out.wav"), 16);
+  EXPECT_EQ(full.exit_code, 1) << full.output;
+  EXPECT_FALSE(fs::exists(path("out.wav")));
+  EXPECT_EQ(entries(dir_), before);
+}

@@ -77,6 +77,31 @@ inline bool read_stereo(const fs::path &path, std::vector<double> channel[2],
   return true;
 }
 
+// The tool with writes limited to `kilobytes` per file (a full disk, in
+// effect): a write beyond fails instead of killing the tool.
+inline Outcome run_tool_with_file_limit(const std::string &arguments, int kilobytes) {
+  return run("bash -c 'trap \"\" XFSZ; ulimit -f " + std::to_string(kilobytes) +
+                 "; exec \"$0\" \"$@\"' " TOOL_PATH,
+             arguments);
+}
+
+// The bytes of a file (empty when missing).
+inline std::string file_bytes(const fs::path &path) {
+  std::string bytes;
+  if (FILE *f = std::fopen(path.c_str(), "rb")) {
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, got);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+// Names in a folder, to see that no temporary file is left behind.
+inline size_t entries(const fs::path &dir) {
+  return size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
 // A scratch folder for the test's files, removed afterwards.
 class ToolTest : public testing::Test {
  protected:

@@ -8,6 +8,7 @@
 #include "pdm_filter.h"
 
 using veldra_test::Instance;
+using veldra_test::kGuardWords;
 
 namespace {
 
@@ -67,6 +68,30 @@ TEST(VeldraInterface, InitReplacesBadHandleValuesAndReportsThem) {
   Instance pdm16(0, 16, 0);
   EXPECT_EQ(pdm16.init(), VELDRA_ERR_FREQUENCY);
   EXPECT_EQ(pdm16.ctrl()->sampling_frequency, 1024u);
+}
+
+// A block sized for a smaller type, a size below the type's, or no block is
+// refused with the block untouched; the type's own size is accepted.
+TEST(VeldraInterface, InitRefusesABlockTooSmallForTheType) {
+  for (uint8_t type = 1; type <= 3; ++type) {
+    Instance inst(0, 1024, 0);
+    inst.handle.algorithm_type = type;
+    for (size_t i = kGuardWords; i + kGuardWords < inst.storage.size(); ++i)
+      inst.storage[i] = 0x13579BDFu;
+    EXPECT_EQ(inst.init(), VELDRA_ERR_MEMORY) << int(type);
+    for (size_t i = kGuardWords; i + kGuardWords < inst.storage.size(); ++i)
+      ASSERT_EQ(inst.storage[i], 0x13579BDFu) << int(type);
+    EXPECT_TRUE(inst.guards_intact());
+    inst.allocate();
+    inst.handle.internal_memory_size -= 4;
+    EXPECT_EQ(inst.init(), VELDRA_ERR_MEMORY) << int(type);
+    inst.handle.internal_memory_size += 4;
+    EXPECT_EQ(inst.init(), 0u) << int(type);
+    EXPECT_TRUE(inst.guards_intact());
+  }
+  Instance none(0, 1024, 0);
+  none.handle.internal_memory = nullptr;
+  EXPECT_EQ(none.init(), VELDRA_ERR_MEMORY);
 }
 
 TEST(VeldraInterface, FirstConfigurationAlwaysConfigures) {

@@ -319,3 +319,44 @@ TEST(PdmFilter, Factor16LoudSampleSaturatesWithTheRightSign)
     EXPECT_EQ(out, -32768);
   }
 }
+
+// Switching the factor of a running filter carries the old factor's history
+// (comb sums, high-pass state) into the new kernel. The volume step must
+// still give the saturated value of M x y x 2^s / 2^34 for the y it saw
+// (the high-pass output, kept in hp_prev_out), never a wrapped product.
+TEST(PdmFilter, VolumeStepStaysInRangeAcrossFactorSwitches)
+{
+  const int pre_shift[8] = {0, 11, 10, 9, 7, 16, 14, 13};
+  auto expected = [&](const PdmFilterRecord &rec, int code) {
+    const __int128 p = (__int128)rec.state.volume_multiplier * rec.state.hp_prev_out *
+                       ((__int128)1 << pre_shift[code]);
+    const __int128 v = (p + ((__int128)1 << 31)) >> 34;
+    return int(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+  };
+  const std::vector<uint8_t> loud(128, 0xFF), quiet(128, 0x00);
+  int checked = 0;
+  for (int stride = 1; stride <= 2; ++stride) {
+    for (const FactorInfo &from : kFactors) {
+      for (const FactorInfo &to : kFactors) {
+        PdmFilterRecord rec = makeRecord(stride, 1);
+        ASSERT_EQ(PDM_Filter_Init(&rec), 0u);
+        PdmFilterConfig cfg = {from.code, 1, 51};
+        ASSERT_EQ(PDM_Filter_setConfig(&rec, &cfg), 0u);
+        int16_t out = 0;
+        // A full-scale step leaves the largest high-pass history behind.
+        for (int i = 0; i < 8; ++i) PDM_Filter(quiet.data(), &out, &rec);
+        PDM_Filter(loud.data(), &out, &rec);
+        PDM_Filter(loud.data(), &out, &rec);
+        cfg = {to.code, 1, 51};
+        ASSERT_EQ(PDM_Filter_setConfig(&rec, &cfg), 0u);
+        for (int i = 0; i < 4; ++i) {
+          PDM_Filter(i % 2 ? quiet.data() : loud.data(), &out, &rec);
+          EXPECT_EQ(out, expected(rec, to.code))
+              << "factor " << from.factor << " -> " << to.factor << " sample " << i;
+          ++checked;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(checked, 2 * 7 * 7 * 4);
+}

@@ -11,6 +11,7 @@
 #include <time.h>
 
 #include "ostrel.h"
+#include "output_files.h"
 #include "run_options.h"
 #include "wav_io.h"
 #include "CpuTime.h"
@@ -178,8 +179,11 @@ int main(int argc, char **argv) {
     return 2;
   }
 
+  std::string error = toolfiles::refuse_output_among_inputs(
+      options.out_path, {options.mic_path, options.ref_path});
+  if (!error.empty()) return fail(error, 1);
   std::vector<int16_t> mic, ref;
-  std::string error = read_wav16(options.mic_path, mic);
+  error = read_wav16(options.mic_path, mic);
   if (error.empty()) error = read_wav16(options.ref_path, ref);
   if (!error.empty()) return fail(error, 1);
   const size_t length = std::min(mic.size(), ref.size());

@@ -2,6 +2,8 @@
 
 #include <sndfile.h>
 
+#include "output_files.h"
+
 namespace {
 
 class SndFile {
@@ -39,6 +41,7 @@ std::string read_wav16(const std::string &path, std::vector<int16_t> &samples) {
     return path + ": expected a 16000 Hz mono 16-bit PCM WAV file, found " +
            describe_format(info);
   }
+  if (info.frames <= 0) return path + ": holds no samples";
   samples.assign(static_cast<size_t>(info.frames), 0);
   const sf_count_t got = sf_read_short(file.get(), samples.data(), info.frames);
   if (got != info.frames) {
@@ -49,15 +52,19 @@ std::string read_wav16(const std::string &path, std::vector<int16_t> &samples) {
 }
 
 std::string write_wav16(const std::string &path, const std::vector<int16_t> &samples) {
+  // Written beside the final file and renamed into place when complete, so
+  // that a failure leaves no half-written output.
+  toolfiles::PendingOutput pending(path);
+  if (!pending.error().empty()) return pending.error();
   SF_INFO info{};
   info.samplerate = kWavSampleRate;
   info.channels = 1;
   info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SndFile file(path, SFM_WRITE, info);
-  if (file.get() == nullptr) return path + ": cannot create: " + sf_strerror(nullptr);
+  SNDFILE *file = sf_open(pending.temp_path().c_str(), SFM_WRITE, &info);
+  if (file == nullptr) return path + ": cannot create: " + sf_strerror(nullptr);
   const sf_count_t count = static_cast<sf_count_t>(samples.size());
-  if (sf_write_short(file.get(), samples.data(), count) != count) {
-    return path + ": write failed: " + sf_strerror(file.get());
-  }
-  return {};
+  const bool written = sf_write_short(file, samples.data(), count) == count;
+  const std::string write_error = written ? std::string() : sf_strerror(file);
+  if (sf_close(file) != 0 || !written) return path + ": write failed: " + write_error;
+  return pending.commit();
 }

@@ -3,15 +3,19 @@
 // first, most significant bit earliest), the input of `veldra-run --pdm`.
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "output_files.h"
 #include "scene.h"
+#include "sound_file.h"
 
 namespace {
 
@@ -47,7 +51,10 @@ const char kUsage[] =
     "  --diffuse-noise DB[:N]   N uncorrelated noises (default 24) from directions\n"
     "                           of uniform cosine, total RMS level DB\n"
     "An ANGLE may be START..END (degrees, 0..180): the source moves from START to\n"
-    "END at constant angular speed over the scene.\n";
+    "END at constant angular speed over the scene.\n"
+    "Levels and gains are at most 60 dB. --speech reads only the part of the\n"
+    "file that the duration needs, and only from a regular file. An output that\n"
+    "is one of the inputs is refused; outputs appear only when all are written.\n";
 
 const unsigned kClocks[] = {256, 384, 512, 768, 1024, 1280, 2048};
 
@@ -92,37 +99,6 @@ bool parseDirected(const std::string &text, std::string &head, double &angle,
   return end != nullptr || moving_end < 0.0;
 }
 
-bool readSoundFile(const std::string &path, std::vector<float> &mono, std::string &error)
-{
-  SF_INFO info;
-  std::memset(&info, 0, sizeof info);
-  SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
-  if (file == nullptr) {
-    error = "cannot read " + path + ": " + sf_strerror(nullptr);
-    return false;
-  }
-  if (info.frames <= 0 || info.channels <= 0 || info.samplerate <= 0) {
-    sf_close(file);
-    error = path + " holds no audio";
-    return false;
-  }
-  std::vector<float> frames(size_t(info.frames) * size_t(info.channels));
-  const sf_count_t got = sf_readf_float(file, frames.data(), info.frames);
-  sf_close(file);
-  if (got <= 0) {
-    error = "cannot read the samples of " + path;
-    return false;
-  }
-  std::vector<float> mixed(static_cast<size_t>(got));
-  for (size_t i = 0; i < mixed.size(); ++i) {
-    double sum = 0.0;
-    for (int c = 0; c < info.channels; ++c) sum += frames[i * size_t(info.channels) + size_t(c)];
-    mixed[i] = float(sum / info.channels);
-  }
-  mono = pdmscene::resampleToSourceRate(mixed, double(info.samplerate));
-  return true;
-}
-
 bool writeFile(const std::string &path, const void *data, size_t bytes, std::string &error)
 {
   FILE *f = std::fopen(path.c_str(), "wb");
@@ -159,6 +135,16 @@ bool writeWav(const std::string &path, const std::vector<int16_t> &interleaved,
     return false;
   }
   return true;
+}
+
+// Far beyond full scale (0 dB) the modulators only overload; much further
+// the level's amplitude overflows and the file comes out silent.
+constexpr double kMaxLevelDb = 60.0;
+
+std::string levelError(const std::string &kind, double level)
+{
+  return kind + ": level " + std::to_string(level) + " dB is above the largest, " +
+         std::to_string(int(kMaxLevelDb)) + " dB";
 }
 
 int fail(const std::string &message)
@@ -230,6 +216,17 @@ int main(int argc, char **argv)
   if (clock_khz == 0) return fail("--clock is required (see --help)");
   if (out_path.empty()) return fail("--out is required (see --help)");
   if (pending.empty()) return fail("no source given (see --help)");
+  if (!pcm_path.empty() && (pcm_path == out_path || toolfiles::same_file(pcm_path, out_path)))
+    return fail("--out and --pcm-out name the same file " + out_path);
+  std::vector<std::string> inputs;
+  for (const Pending &p : pending) {
+    const size_t at = p.text.rfind('@');
+    if (p.kind == "--speech" && at != std::string::npos) inputs.push_back(p.text.substr(0, at));
+  }
+  for (const std::string &output : {out_path, pcm_path}) {
+    const std::string same = toolfiles::refuse_output_among_inputs(output, inputs);
+    if (!output.empty() && !same.empty()) return fail(same);
+  }
 
   // Sources are built after all options so that --duration and --seed apply
   // whatever their position.
@@ -264,7 +261,7 @@ int main(int argc, char **argv)
       double level = 0.0;
       if (!parseDirected(p.text, head, angle, level, true, &end))
         return fail("--speech: expected FILE@ANGLE[:DB], got " + p.text);
-      if (!readSoundFile(head, src.signal, error)) return fail(error);
+      if (!readSoundFile(head, scene.duration_s, src.signal, error)) return fail(error);
       src.kind = pdmscene::SourceKind::Signal;
       src.level_db = level;
     } else {  // --diffuse-noise DB[:N]
@@ -274,20 +271,37 @@ int main(int argc, char **argv)
                       (colon == std::string::npos || parseNumber(p.text.substr(colon + 1), count));
       if (!ok || count < 1.0 || count > 1000.0 || count != std::floor(count))
         return fail("--diffuse-noise: expected DB[:N] with N from 1 to 1000, got " + p.text);
+      if (level > kMaxLevelDb) return fail(levelError(p.kind, level));
       pdmscene::addDiffuseNoise(scene, level, int(count), scene.seed + uint32_t(scene.sources.size()));
       continue;
     }
+    if (src.level_db > kMaxLevelDb) return fail(levelError(p.kind, src.level_db));
     src.azimuth_deg = angle;
     src.end_azimuth_deg = end;
     scene.sources.push_back(std::move(src));
   }
 
+  // Both outputs go to temporary files beside them (created before the
+  // rendering, so that an output that cannot be created fails at once) and
+  // are renamed into place only when both are complete: a failure leaves
+  // neither behind.
+  toolfiles::PendingOutput pdm_file(out_path);
+  if (!pdm_file.error().empty()) return fail(pdm_file.error());
+  std::unique_ptr<toolfiles::PendingOutput> pcm_file;
+  if (!pcm_path.empty()) {
+    pcm_file = std::make_unique<toolfiles::PendingOutput>(pcm_path);
+    if (!pcm_file->error().empty()) return fail(pcm_file->error());
+  }
   pdmscene::PdmStats stats;
   const std::vector<uint8_t> pdm = pdmscene::renderPdm(scene, clock_khz, stats);
   std::string error;
-  if (!writeFile(out_path, pdm.data(), pdm.size(), error)) return fail(error);
-  if (!pcm_path.empty() && !writeWav(pcm_path, pdmscene::renderPcm16k(scene), error))
-    return fail(error);
+  if (!writeFile(pdm_file.temp_path(), pdm.data(), pdm.size(), error))
+    return fail("cannot write " + out_path);
+  if (pcm_file && !writeWav(pcm_file->temp_path(), pdmscene::renderPcm16k(scene), error))
+    return fail("cannot write " + pcm_path);
+  error = pdm_file.commit();
+  if (error.empty() && pcm_file) error = pcm_file->commit();
+  if (!error.empty()) return fail(error);
 
   std::fprintf(stderr,
                "pdm-scene: %zu bytes (%zu ms at %u kHz, 2 microphones), peak modulator "

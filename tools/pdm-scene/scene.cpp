@@ -207,13 +207,22 @@ std::vector<float> speechLikeSignal(double duration_s, uint32_t seed)
   return result;
 }
 
-std::vector<float> resampleToSourceRate(const std::vector<float> &in, double rate)
+size_t inputFramesFor(double duration_s, double rate)
 {
-  if (rate == kSourceRate || in.empty()) return in;
+  const double reach = kHalfTaps * std::max(1.0, rate / kSourceRate) / (2.0 * kCutoff);
+  const double last_centre = (duration_s * kSourceRate + double(kSourceTail)) * rate / kSourceRate;
+  return size_t(std::ceil(last_centre + reach)) + 2;
+}
+
+std::vector<float> resampleToSourceRate(const std::vector<float> &in, double rate,
+                                        size_t max_count)
+{
+  if (rate == kSourceRate || in.empty())
+    return std::vector<float>(in.begin(), in.begin() + std::min(in.size(), max_count));
   const double edge = kCutoff * std::min(rate, kSourceRate);  // Hz
   const double step = rate / kSourceRate;  // input samples per output sample
   const double half_width = kHalfTaps * rate / (2.0 * edge);  // input samples
-  const size_t count = size_t(double(in.size()) / step);
+  const size_t count = std::min(max_count, size_t(double(in.size()) / step));
   std::vector<float> out(count);
   for (size_t m = 0; m < count; ++m) {
     const double centre = double(m) * step;

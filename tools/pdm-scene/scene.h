@@ -9,6 +9,7 @@
 #ifndef HALVANE_PDM_SCENE_H
 #define HALVANE_PDM_SCENE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -59,8 +60,18 @@ void addDiffuseNoise(Scene &scene, double level_db, int count, uint32_t seed);
 // resonances, in syllables with pauses, and a few noise bursts.
 std::vector<float> speechLikeSignal(double duration_s, uint32_t seed);
 
-// Brings a signal of another rate to kSourceRate (band-limited).
-std::vector<float> resampleToSourceRate(const std::vector<float> &in, double rate);
+// Source samples beyond the scene's end that its rendering may read: the
+// largest microphone delay (1000 mm spacing) plus the interpolation reach.
+constexpr size_t kSourceTail = 128;
+
+// Input frames of a signal at `rate` that the first
+// duration_s x kSourceRate + kSourceTail resampled samples depend on.
+size_t inputFramesFor(double duration_s, double rate);
+
+// Brings a signal of another rate to kSourceRate (band-limited), at most
+// max_count samples of it.
+std::vector<float> resampleToSourceRate(const std::vector<float> &in, double rate,
+                                        size_t max_count = SIZE_MAX);
 
 // Delay of each microphone (seconds, relative to the array centre) for a
 // plane wave from the azimuth.

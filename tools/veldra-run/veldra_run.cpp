@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "input_files.h"
+#include "output_files.h"
 #include "run_options.h"
 #include "veldra.h"
 
@@ -38,6 +40,7 @@ const ErrorBit kErrorBits[] = {
     {VELDRA_ERR_SECOND_OUTPUT, "VELDRA_ERR_SECOND_OUTPUT", "second output not 0, 1 or 7"},
     {VELDRA_ERR_DELAY, "VELDRA_ERR_DELAY", "PDM input without the delay line"},
     {VELDRA_ERR_NOT_READY, "VELDRA_ERR_NOT_READY", "no block ready"},
+    {VELDRA_ERR_MEMORY, "VELDRA_ERR_MEMORY", "working block missing or too small"},
     {VELDRA_ERR_FIELD, "VELDRA_ERR_FIELD", "field options or block size"},
 };
 
@@ -105,21 +108,6 @@ struct Beamformer {
   }
 };
 
-// Plain reads: a path that opens but cannot be read (a directory) fails
-// cleanly instead of throwing from the stream.
-bool read_file(const std::string &path, std::vector<uint8_t> &bytes) {
-  FILE *in = std::fopen(path.c_str(), "rb");
-  if (!in) return false;
-  bytes.clear();
-  uint8_t buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
-    bytes.insert(bytes.end(), buffer, buffer + got);
-  const bool ok = !std::ferror(in);
-  std::fclose(in);
-  return ok;
-}
-
 // Runs the interleaved PDM bytes; returns the output frames.
 bool run_pdm(const RunOptions &o, Beamformer &bf, std::vector<int16_t> &out, size_t &samples) {
   std::vector<uint8_t> pdm;
@@ -144,32 +132,6 @@ bool run_pdm(const RunOptions &o, Beamformer &bf, std::vector<int16_t> &out, siz
     bf.step(&pdm[c * per_ms], &pdm[c * per_ms + 1], out);
   samples = calls * kFrame;
   return true;
-}
-
-bool read_pcm(const std::string &path, std::vector<int16_t> &frames) {
-  SF_INFO info{};
-  SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
-  if (!file) {
-    std::fprintf(stderr, "veldra-run: cannot open %s: %s\n", path.c_str(), sf_strerror(nullptr));
-    return false;
-  }
-  bool ok = true;
-  if (info.samplerate != 16000 || info.channels != 2 ||
-      (info.format & SF_FORMAT_SUBMASK) != SF_FORMAT_PCM_16) {
-    std::fprintf(stderr,
-                 "veldra-run: %s must be 16 kHz 16-bit stereo (has %d Hz, %d channels)\n",
-                 path.c_str(), info.samplerate, info.channels);
-    ok = false;
-  } else if (info.frames <= 0) {
-    std::fprintf(stderr, "veldra-run: %s holds no samples\n", path.c_str());
-    ok = false;
-  } else {
-    frames.resize((size_t)info.frames * 2u);
-    ok = sf_readf_short(file, frames.data(), info.frames) == info.frames;
-    if (!ok) std::fprintf(stderr, "veldra-run: reading %s failed\n", path.c_str());
-  }
-  sf_close(file);
-  return ok;
 }
 
 // x delayed by `half` + `fraction` samples through a windowed-sinc filter.
@@ -247,7 +209,13 @@ bool write_wav(const std::string &path, const std::vector<int16_t> &out, size_t 
   info.samplerate = 16000;
   info.channels = 2;
   info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+  // Written beside the final file and renamed into place when complete.
+  toolfiles::PendingOutput pending(path);
+  if (!pending.error().empty()) {
+    std::fprintf(stderr, "veldra-run: %s\n", pending.error().c_str());
+    return false;
+  }
+  SNDFILE *file = sf_open(pending.temp_path().c_str(), SFM_WRITE, &info);
   if (!file) {
     std::fprintf(stderr, "veldra-run: cannot create %s: %s\n", path.c_str(), sf_strerror(nullptr));
     return false;
@@ -258,7 +226,9 @@ bool write_wav(const std::string &path, const std::vector<int16_t> &out, size_t 
     std::fprintf(stderr, "veldra-run: writing %s failed\n", path.c_str());
     return false;
   }
-  return true;
+  const std::string error = pending.commit();
+  if (!error.empty()) std::fprintf(stderr, "veldra-run: %s\n", error.c_str());
+  return error.empty();
 }
 
 }  // namespace
@@ -274,6 +244,12 @@ int main(int argc, char **argv) {
   if (help) {
     std::fputs(run_usage(), stdout);
     return 0;
+  }
+  const std::string input = options.pdm_path.empty() ? options.pcm_path : options.pdm_path;
+  const std::string same = toolfiles::refuse_output_among_inputs(options.out_path, {input});
+  if (!same.empty()) {
+    std::fprintf(stderr, "veldra-run: %s\n", same.c_str());
+    return 1;
   }
   Beamformer bf;
   std::vector<int16_t> out;

@@ -51,6 +51,9 @@ extern "C" {
 #define VELDRA_ERR_SECOND_OUTPUT  0x40u  /* second_output not 0, 1 or 7 */
 #define VELDRA_ERR_DELAY          0x80u  /* PDM input with delay_enable 0 */
 #define VELDRA_ERR_NOT_READY      0x100u /* SecondStep with no block waiting */
+#define VELDRA_ERR_MEMORY         0x200u /* Init: no block, or internal_memory_size
+                                             below what algorithm_type needs;
+                                             the block is left untouched */
 
 /* Filled by the caller, passed to every entry point. */
 typedef struct {
@@ -82,7 +85,9 @@ typedef struct {
  * internal_memory_size; returns 0. */
 uint32_t Veldra_getMemorySize(VeldraHandle *handle);
 
-/* Zeroes and carves the block, validates the handle; returns error bits. */
+/* Zeroes and carves the block, validates the handle; returns error bits.
+ * Refuses (VELDRA_ERR_MEMORY alone, block untouched) a missing block or one
+ * smaller than Veldra_getMemorySize reports for algorithm_type. */
 uint32_t Veldra_Init(VeldraHandle *handle);
 
 /* Applies a configuration; returns error bits. */
