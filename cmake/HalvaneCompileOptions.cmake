@@ -42,12 +42,12 @@ function(halvane_mcu_options target)
     -ffunction-sections -fdata-sections)
 endfunction()
 
-# A microcontroller library: every .cpp of the calling folder plus the shared
-# DSP objects in one archive (the firmware links a single library per
-# feature), public header folder include/, namespaced alias, install rules.
+# A microcontroller library: the listed sources plus the shared DSP objects
+# in one archive (the firmware links a single library per feature), public
+# header folder include/, namespaced alias, install rules. The sources are
+# listed, not globbed, so that a stray file never ships in the archive.
 function(halvane_mcu_library name)
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  add_library(${name} STATIC ${sources} $<TARGET_OBJECTS:ostrel_dsp>)
+  add_library(${name} STATIC ${ARGN} $<TARGET_OBJECTS:ostrel_dsp>)
   add_library(${name}::${name} ALIAS ${name})
   target_include_directories(${name}
     PUBLIC

@@ -86,7 +86,7 @@ struct CubedBox {
   }
 };
 
-constexpr uint32_t preShiftOf(int factor)
+constexpr uint32_t pre_shift_of(int factor)
 {
   return factor == 16 ? 16u : factor == 24 ? 14u : factor == 32 ? 13u
        : factor == 48 ? 11u : factor == 64 ? 10u : factor == 80 ? 9u : 7u;
@@ -99,7 +99,7 @@ constexpr uint32_t preShiftOf(int factor)
 // byte, so the result is the cubed D-box of the bits (valued 0 and 1) ending
 // one bit before the end of the period.
 template <int R>
-inline int32_t combPeriod(const uint8_t *bytes, PdmFilterInternal *state)
+inline int32_t comb_period(const uint8_t *bytes, PdmFilterInternal *state)
 {
   static constexpr CubedBox<R> box{};
   uint32_t lanes = state->lane_carry;
@@ -130,7 +130,7 @@ inline int16_t saturate16(int64_t v)
 // y is kept at full width before the volume step (a 16-bit truncation there
 // would turn a loud sample's overflow into a sign flip).
 template <int R>
-inline int16_t finishSample(int32_t x, bool high_pass, PdmFilterInternal *state)
+inline int16_t finish_sample(int32_t x, bool high_pass, PdmFilterInternal *state)
 {
   constexpr int32_t factor = 8 * R;
   constexpr int32_t mid_level = factor * factor * factor / 2;
@@ -147,9 +147,9 @@ inline int16_t finishSample(int32_t x, bool high_pass, PdmFilterInternal *state)
   // 2^30 saturates the output for every multiplier (10^(-12/20) x 2^22 and
   // up), so clamping there changes no result and keeps M x y x 2^s + 2^31
   // inside a signed 64-bit number (M < 2^32).
-  constexpr int32_t y_limit = (int32_t)1 << (30 - preShiftOf(factor));
+  constexpr int32_t y_limit = (int32_t)1 << (30 - pre_shift_of(factor));
   y = y > y_limit ? y_limit : y < -y_limit ? -y_limit : y;
-  const int64_t scaled = (int64_t)y * ((int64_t)1 << preShiftOf(factor));
+  const int64_t scaled = (int64_t)y * ((int64_t)1 << pre_shift_of(factor));
   const int64_t v =
       ((int64_t)state->volume_multiplier * scaled + ((int64_t)1 << 31)) >> 34;
   return saturate16(v);
@@ -157,7 +157,7 @@ inline int16_t finishSample(int32_t x, bool high_pass, PdmFilterInternal *state)
 
 // Generic member: any stride, byte swap and high-pass as the flags say.
 template <int R>
-uint32_t genericKernel(const uint8_t *input, int16_t *output, PdmFilterInternal *state)
+uint32_t generic_kernel(const uint8_t *input, int16_t *output, PdmFilterInternal *state)
 {
   const uint32_t samples = state->samples_per_call;
   const size_t total_bytes = (size_t)samples * R;
@@ -170,7 +170,7 @@ uint32_t genericKernel(const uint8_t *input, int16_t *output, PdmFilterInternal 
     for (int i = 0; i < R; ++i)
       bytes[i] = input[PDM_Filter_inputOffset((size_t)n * R + i, total_bytes,
                                               stride, swap)];
-    output[(size_t)n * out_stride] = finishSample<R>(combPeriod<R>(bytes, state),
+    output[(size_t)n * out_stride] = finish_sample<R>(comb_period<R>(bytes, state),
                                                      high_pass, state);
   }
   return 0;
@@ -181,7 +181,7 @@ uint32_t genericKernel(const uint8_t *input, int16_t *output, PdmFilterInternal 
 // period; an odd R (factor 24) takes periods in pairs of three words, with a
 // final odd period ending on the buffer's lone last byte.
 template <int R>
-uint32_t singleChannelKernel(const uint8_t *input, int16_t *output,
+uint32_t single_channel_kernel(const uint8_t *input, int16_t *output,
                              PdmFilterInternal *state)
 {
   const uint32_t samples = state->samples_per_call;
@@ -193,7 +193,7 @@ uint32_t singleChannelKernel(const uint8_t *input, int16_t *output,
         bytes[i] = words[i + 1];
         bytes[i + 1] = words[i];
       }
-      output[n] = finishSample<R>(combPeriod<R>(bytes, state), true, state);
+      output[n] = finish_sample<R>(comb_period<R>(bytes, state), true, state);
     }
     return 0;
   }
@@ -204,8 +204,8 @@ uint32_t singleChannelKernel(const uint8_t *input, int16_t *output,
       bytes[i] = words[i + 1];
       bytes[i + 1] = words[i];
     }
-    output[n] = finishSample<R>(combPeriod<R>(bytes, state), true, state);
-    output[n + 1] = finishSample<R>(combPeriod<R>(bytes + R, state), true, state);
+    output[n] = finish_sample<R>(comb_period<R>(bytes, state), true, state);
+    output[n + 1] = finish_sample<R>(comb_period<R>(bytes + R, state), true, state);
   }
   if (n < samples) {
     const uint8_t *words = input + (size_t)n * R;
@@ -214,7 +214,7 @@ uint32_t singleChannelKernel(const uint8_t *input, int16_t *output,
       bytes[i + 1] = words[i];
     }
     bytes[R - 1] = words[R - 1];
-    output[n] = finishSample<R>(combPeriod<R>(bytes, state), true, state);
+    output[n] = finish_sample<R>(comb_period<R>(bytes, state), true, state);
   }
   return 0;
 }
@@ -234,7 +234,7 @@ constexpr uint32_t kSingleChannelFlags = PDM_FILTER_FLAG_HIGH_PASS |
                                          PDM_FILTER_FLAG_BYTE_SWAP |
                                          PDM_FILTER_FLAG_SINGLE_CHANNEL;
 
-uint32_t volumeMultiplier(int32_t gain_db, uint32_t code)
+uint32_t volume_multiplier_of(int32_t gain_db, uint32_t code)
 {
   const FactorConstants &c = kFactorByCode[code <= kCodeCount ? code : 0u];
   const double m = pow(10.0, (double)gain_db / 20.0) * c.normalisation *
@@ -246,21 +246,21 @@ uint32_t volumeMultiplier(int32_t gain_db, uint32_t code)
 
 extern "C" {
 
-uint32_t D16_GENERIC(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return genericKernel<2>(in, out, s); }
-uint32_t D24_GENERIC(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return genericKernel<3>(in, out, s); }
-uint32_t D32_GENERIC(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return genericKernel<4>(in, out, s); }
-uint32_t D48_GENERIC(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return genericKernel<6>(in, out, s); }
-uint32_t D64_GENERIC(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return genericKernel<8>(in, out, s); }
-uint32_t D80_GENERIC(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return genericKernel<10>(in, out, s); }
-uint32_t D128_GENERIC(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return genericKernel<16>(in, out, s); }
+uint32_t D16_GENERIC(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return generic_kernel<2>(in, out, s); }
+uint32_t D24_GENERIC(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return generic_kernel<3>(in, out, s); }
+uint32_t D32_GENERIC(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return generic_kernel<4>(in, out, s); }
+uint32_t D48_GENERIC(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return generic_kernel<6>(in, out, s); }
+uint32_t D64_GENERIC(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return generic_kernel<8>(in, out, s); }
+uint32_t D80_GENERIC(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return generic_kernel<10>(in, out, s); }
+uint32_t D128_GENERIC(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return generic_kernel<16>(in, out, s); }
 
-uint32_t D16_1CH_HTONS_VOL_HP(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return singleChannelKernel<2>(in, out, s); }
-uint32_t D24_1CH_HTONS_VOL_HP(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return singleChannelKernel<3>(in, out, s); }
-uint32_t D32_1CH_HTONS_VOL_HP(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return singleChannelKernel<4>(in, out, s); }
-uint32_t D48_1CH_HTONS_VOL_HP(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return singleChannelKernel<6>(in, out, s); }
-uint32_t D64_1CH_HTONS_VOL_HP(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return singleChannelKernel<8>(in, out, s); }
-uint32_t D80_1CH_HTONS_VOL_HP(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return singleChannelKernel<10>(in, out, s); }
-uint32_t D128_1CH_HTONS_VOL_HP(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return singleChannelKernel<16>(in, out, s); }
+uint32_t D16_1CH_HTONS_VOL_HP(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return single_channel_kernel<2>(in, out, s); }
+uint32_t D24_1CH_HTONS_VOL_HP(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return single_channel_kernel<3>(in, out, s); }
+uint32_t D32_1CH_HTONS_VOL_HP(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return single_channel_kernel<4>(in, out, s); }
+uint32_t D48_1CH_HTONS_VOL_HP(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return single_channel_kernel<6>(in, out, s); }
+uint32_t D64_1CH_HTONS_VOL_HP(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return single_channel_kernel<8>(in, out, s); }
+uint32_t D80_1CH_HTONS_VOL_HP(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return single_channel_kernel<10>(in, out, s); }
+uint32_t D128_1CH_HTONS_VOL_HP(const uint8_t *in, int16_t *out, PdmFilterInternal *s) { return single_channel_kernel<16>(in, out, s); }
 
 uint32_t PDM_Filter_factor(uint32_t decimation_code)
 {
@@ -321,7 +321,7 @@ uint32_t PDM_Filter_setConfig(PdmFilterRecord *record, PdmFilterConfig *config)
     config->gain_db = PDM_FILTER_GAIN_MAX_DB;
     result |= PDM_FILTER_ERR_GAIN;
   } else {
-    s->volume_multiplier = volumeMultiplier(gain, s->flags & PDM_FILTER_FLAG_CODE_MASK);
+    s->volume_multiplier = volume_multiplier_of(gain, s->flags & PDM_FILTER_FLAG_CODE_MASK);
     s->volume_db = (int16_t)gain;
     s->decimation_code = (uint16_t)code;
   }
