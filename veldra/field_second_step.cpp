@@ -13,7 +13,7 @@
 #define CALIBRATION_MIN_GAIN 0.5f
 #define CALIBRATION_MAX_GAIN 2.0f
 #define NULL_SMOOTHING 0.97f       // per block: about 0.27 s
-#define LIFT_SMOOTHING 0.97f       // per block: about 80 ms
+#define LIFT_SMOOTHING 0.97f       // per block: about 0.27 s
 #define LIFT_FRONT 3.0f            // weight of a source in front (see lifted_blend)
 #define POSTFILTER_SMOOTHING 0.5f  // per block: about 12 ms
 #define POSTFILTER_FREE_RATIO 0.3f // rear/front power up to which nothing is suppressed
