@@ -222,6 +222,7 @@ static void setup_bins(VeldraControl* ctrl, FieldState* fs)
             s.eq_im[k] = -d_im / limited;
             float blend = (level - BLEND_LOW) / (BLEND_HIGH - BLEND_LOW);
             s.blend[k] = blend < 0.0f ? 0.0f : (blend > 1.0f ? 1.0f : blend);
+            s.unlimit[k] = k > 0 && mag2 > 0.0f ? limited / mag2 : 1.0f;
         } else {
             const float pole = (float)standard.pole;
             const float den_re = 256.0f - pole * field_cos(w);
@@ -230,6 +231,7 @@ static void setup_bins(VeldraControl* ctrl, FieldState* fs)
             s.eq_re[k] = (float)standard.k_direct * den_re / den2;
             s.eq_im[k] = -(float)standard.k_direct * den_im / den2;
             s.blend[k] = 1.0f;
+            s.unlimit[k] = 1.0f;
         }
         s.beta_max[k] = k == 0 ? 0.0f : protected_weight(0.5f * phase);
         s.postfilter_on[k] = k >= POSTFILTER_FIRST_BIN ? 1.0f : 0.0f;

@@ -19,6 +19,7 @@ typedef struct FieldBinSetup {
     float steer_re[FIELD_BINS], steer_im[FIELD_BINS]; // exp(-j w tau): travel across the array
     float eq_re[FIELD_BINS], eq_im[FIELD_BINS];       // equaliser of the beams
     float blend[FIELD_BINS];         // weight of the beam against microphone 1 (1 = beam only)
+    float unlimit[FIELD_BINS];       // equaliser gain without its limit over with it (>= 1)
     float beta_max[FIELD_BINS];      // largest rear-beam weight the front sector tolerates
     float postfilter_on[FIELD_BINS]; // 1 where the post-filter acts
 } FieldBinSetup;
@@ -29,6 +30,8 @@ typedef struct FieldBinState {
     float rear_power[FIELD_BINS]; // smoothed |rear|^2 (null)
     float pf_out[FIELD_BINS];     // smoothed |nulled front|^2 (post-filter)
     float pf_rear[FIELD_BINS];    // smoothed |rear|^2 (post-filter)
+    float lift_cross[FIELD_BINS]; // smoothed Re(mic1 x conj(mic1 - beam)) (low-band blend)
+    float lift_diff[FIELD_BINS];  // smoothed |mic1 - beam|^2 (low-band blend)
 } FieldBinState;
 
 typedef struct FieldState {

@@ -12,7 +12,9 @@
 #define CALIBRATION_LAST_BIN 64     // 4 kHz
 #define CALIBRATION_MIN_GAIN 0.5f
 #define CALIBRATION_MAX_GAIN 2.0f
-#define NULL_SMOOTHING 0.9f        // per block: about 80 ms
+#define NULL_SMOOTHING 0.97f       // per block: about 0.27 s
+#define LIFT_SMOOTHING 0.97f       // per block: about 0.27 s
+#define LIFT_FRONT 3.0f            // weight of a source in front (see lifted_blend)
 #define POSTFILTER_SMOOTHING 0.5f  // per block: about 12 ms
 #define POSTFILTER_FREE_RATIO 0.3f // rear/front power up to which nothing is suppressed
 #define LOW_FLOOR_SHARE 0.316f     // -10 dB
@@ -82,6 +84,33 @@ static inline void put_bin(float* x, int k, float re, float im)
     }
 }
 
+// Below the blend's upper edge the output leans on microphone 1, which hears
+// a rear talker in full. The beam equalised without the limit keeps an
+// on-axis target exactly as microphone 1 has it (the limit is reached only
+// where the fixed blend is 0, so a fixed blend gives what it gave), so their
+// difference d carries mostly interference and noise, and the beam weight
+// that leaves the least power, Re<mic1 d*> / <|d|^2>, removes it. For a
+// single source that weight is 1 / (1 - beam / mic1): about 1 from behind,
+// 1.2 at 90 degrees, but 2.4 for a talker at 60 degrees, whom the beam
+// keeps less well than microphone 1. Weights above 1 therefore mean a source
+// in front and move the blend back to the fixed one, which they reach at
+// LIFT_FRONT; with little interference the weight falls back to the fixed
+// blend too (low self-noise).
+static float lifted_blend(FieldBinState& st, int k, float fixed, float a_re, float a_im,
+                          float beam_re, float beam_im)
+{
+    const float d_re = a_re - beam_re, d_im = a_im - beam_im;
+    st.lift_cross[k] += (1.0f - LIFT_SMOOTHING) * (a_re * d_re + a_im * d_im - st.lift_cross[k]);
+    st.lift_diff[k] += (1.0f - LIFT_SMOOTHING) * (d_re * d_re + d_im * d_im - st.lift_diff[k]);
+    if (!(st.lift_diff[k] > 0.0f))
+        return fixed;
+    const float best = st.lift_cross[k] / st.lift_diff[k];
+    if (best <= 1.0f)
+        return clamp(best, fixed, 1.0f);
+    const float share = clamp((LIFT_FRONT - best) / (LIFT_FRONT - 1.0f), 0.0f, 1.0f);
+    return fixed + share * (1.0f - fixed);
+}
+
 // Beams, null, equaliser, blend and post-filter for every bin; the output
 // spectrum replaces microphone 1's, the rear beam microphone 2's.
 static void process_bins(FieldState* fs, bool null_on)
@@ -121,7 +150,13 @@ static void process_bins(FieldState* fs, bool null_on)
         float z_im = s.eq_re[k] * y_im + s.eq_im[k] * y_re;
         float floor_gain = fs->floor_gain;
         if (blend_on) {
-            const float w = s.blend[k];
+            float w = s.blend[k];
+            if (null_on && w < 1.0f) {
+                // The beam as the lift sees it keeps an on-axis target exactly.
+                z_re *= s.unlimit[k];
+                z_im *= s.unlimit[k];
+                w = lifted_blend(st, k, w, a_re, a_im, z_re, z_im);
+            }
             // Where the output leans on microphone 1 the beam rejects nothing:
             // the post-filter may suppress 10 dB deeper there.
             floor_gain *= LOW_FLOOR_SHARE + (1.0f - LOW_FLOOR_SHARE) * w;

@@ -465,6 +465,7 @@ void beamReport(bool quick, FILE* csv)
         {"talker 0, talker 135", 0, 135, -1, -300, 0},
         {"talker 0, talker 180", 0, 180, -1, -300, 0},
         {"talker 0, talker 90..180", 0, 90, 180, -300, 0},
+        {"talker 0, talker 180, mic2 -1 dB", 0, 180, -1, -300, -1},
         {"talker 0, diffuse, mic2 +3 dB", 0, -1, -1, -40, 3},
         {"talker 0, diffuse, mic2 -3 dB", 0, -1, -1, -40, -3},
     };
@@ -473,10 +474,10 @@ void beamReport(bool quick, FILE* csv)
                 "SNR: target against interference in the output; SI-SDR against the clean talker\n"
                 "at microphone 1; figures from %.0f s on; mic2 gain automatic in field mode)\n",
                 first / 16000.0);
-    std::printf("%-31s", "scene");
+    std::printf("%-32s", "scene");
     for (const Mode& m : kModes)
         std::printf(" | %-19s", m.name);
-    std::printf("\n%-31s", "");
+    std::printf("\n%-32s", "");
     for (int m = 0; m < kModeCount; ++m)
         std::printf(" | %5s %6s %6s", "level", "SNR", "SI-SDR");
     std::printf("\n");
@@ -508,7 +509,7 @@ void beamReport(bool quick, FILE* csv)
             fig[m].sisdr = siSdr(p, ref, first);
         }
         const double reference = db(power(ref, first));
-        std::printf("%-31s", b.name.c_str());
+        std::printf("%-32s", b.name.c_str());
         for (int m = 0; m < kModeCount; ++m) {
             std::printf(" | %5.1f %6.1f %6.1f", fig[m].level - reference, fig[m].snr, fig[m].sisdr);
             if (csv)

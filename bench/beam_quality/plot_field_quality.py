@@ -70,6 +70,7 @@ def main():
             ax.barh(y + (k - (len(modes) - 1) / 2) * width, values, width, label=mode)
         if index == 1:
             ax.axvline(15, color="k", ls="--", lw=1, label="goal +15 dB")
+            ax.set_xlim(-42, 30)  # room on the left for the legend
         else:
             for v in (-1, 1):
                 ax.axvline(v, color="k", ls="--", lw=1)
@@ -79,7 +80,7 @@ def main():
         ax.set_xlabel(unit)
         ax.set_title(title)
         ax.grid(axis="x", alpha=0.3)
-        ax.legend(fontsize=7, loc="lower right")
+        ax.legend(fontsize=7, loc="upper left" if index == 1 else "center right")
     fig.tight_layout()
     fig.savefig(sys.argv[2], dpi=110)
 
