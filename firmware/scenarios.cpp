@@ -125,7 +125,7 @@ bool run_ostrel(const Scenario& s, RunObserver& observer)
         if (Ostrel_setConfig(&handle, &config) != OSTREL_OK)
             return false;
     }
-    EchoScene scene;
+    EchoScene scene(s.echo_path_change ? s.milliseconds / 2 : 0);
     int16_t mic[16], ref[16], out[16];
     for (uint32_t ms = 0; ms < s.milliseconds; ++ms) {
         scene.next(mic, ref);
@@ -203,6 +203,8 @@ const Scenario kScenarios[] = {
      60.0},
     {"ostrel_tail512_preprocess", Library::Ostrel, 3000, 0, 0, 0, 0, 0, 0.0f, false, 512, true,
      false, 2, 60.0},
+    {"ostrel_tail512_path_change", Library::Ostrel, 3000, 0, 0, 0, 0, 0, 0.0f, false, 512, false,
+     false, 2, 60.0, true},
     {"ostrel_field_tail512_preprocess", Library::OstrelField, 3000, 0, 0, 0, 0, 0, 0.0f, false,
      512, true, false, 2, 60.0},
     {"fft256", Library::Fft, 0, 0, 0, 0, 0, 0, 0.0f, false, 0, false, false, 0, 120.0},

@@ -44,6 +44,8 @@ struct Scenario {
     bool exact;
     int32_t max_abs_difference;
     double min_difference_db;
+    // Ostrel: the room's echo path changes half-way through the run.
+    bool echo_path_change = false;
 };
 
 extern const Scenario kScenarios[];

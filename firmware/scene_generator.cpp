@@ -131,10 +131,13 @@ int32_t EchoScene::near_end(uint32_t t) const
     return (int32_t)(((int64_t)voice * burst_envelope(t, 16000, 400, 260)) >> 15);
 }
 
-// Room echo: three reflections of the loudspeaker signal.
+// Room echo: three reflections of the loudspeaker signal; after a change,
+// three others (the loudspeaker or the board was moved).
 int32_t EchoScene::echo() const
 {
     auto past = [this](uint32_t delay) { return (int32_t)history_[(time_ - delay) % kHistory]; };
+    if (change_at_ > 0 && time_ >= change_at_)
+        return (past(23) * 14746 + past(131) * 11469 - past(201) * 6554) >> 15;
     return (past(40) * 19661 - past(97) * 9830 + past(230) * 4915) >> 15;
 }
 

@@ -54,6 +54,9 @@ class TwoMicrophoneScene
 class EchoScene
 {
   public:
+    // change_at_ms > 0: the echo path becomes another room's at that time.
+    explicit EchoScene(uint32_t change_at_ms = 0) : change_at_(change_at_ms * 16u) {}
+
     // One millisecond (16 samples) of microphone and loudspeaker signal.
     void next(int16_t* mic, int16_t* ref);
 
@@ -65,6 +68,7 @@ class EchoScene
     static constexpr size_t kHistory = 256;
     int16_t history_[kHistory] = {}; // loudspeaker samples, ring
     uint32_t time_ = 0;
+    uint32_t change_at_ = 0;
     uint32_t far_noise_ = 0x2468ACE1u;
     uint32_t mic_noise_ = 0x13579BDFu;
 };
