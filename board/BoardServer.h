@@ -11,18 +11,19 @@
 #include "DemoBoard.h"
 #include "FrameReceiver.h"
 
-class BoardServer {
-public:
+class BoardServer
+{
+  public:
     BoardServer(DemoBoard& board, int masterFd, int replyDelayMs, bool verbose);
 
     // Serves until *stop becomes non-zero. stopSignals are blocked by the
     // caller and only let through while waiting, so a stop is never missed.
     void Run(volatile std::sig_atomic_t* stop, const sigset_t& waitMask);
 
-private:
+  private:
     struct PendingAnswer {
-        double due;                 // seconds, monotonic
-        std::vector<uint8_t> wire;  // stuffed frame
+        double due;                // seconds, monotonic
+        std::vector<uint8_t> wire; // stuffed frame
     };
 
     void ReadRequests(double now);
@@ -37,7 +38,7 @@ private:
     bool verbose;
     FrameReceiver receiver;
     std::deque<PendingAnswer> pending;
-    std::vector<uint8_t> output;  // bytes not yet taken by the terminal
+    std::vector<uint8_t> output; // bytes not yet taken by the terminal
 };
 
 // Seconds on the monotonic clock.

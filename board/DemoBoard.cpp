@@ -4,20 +4,24 @@
 
 #include "RoomBoard.h"
 
-namespace {
+namespace
+{
 
 // Fills the bytes the panel does not interpret with a recognisable pattern
 // (each byte its block offset), so that their survival can be checked.
-void FillReserved(FeatureParameterBlock& block) {
+void FillReserved(FeatureParameterBlock& block)
+{
     uint8_t* bytes = reinterpret_cast<uint8_t*>(&block);
-    for (size_t i = 0; i < sizeof block; ++i) bytes[i] = static_cast<uint8_t>(i);
+    for (size_t i = 0; i < sizeof block; ++i)
+        bytes[i] = static_cast<uint8_t>(i);
 }
 
-}  // namespace
+} // namespace
 
 DemoBoard::DemoBoard(const std::string& boardName, uint16_t availableFeatures,
                      uint16_t enabledFeatures)
-    : name(boardName) {
+    : name(boardName)
+{
     FillReserved(block);
     block.general.availableFeatures = availableFeatures;
     block.general.enabledFeatures = enabledFeatures;
@@ -40,22 +44,27 @@ DemoBoard::DemoBoard(const std::string& boardName, uint16_t availableFeatures,
     block.output.outputVolume = 50;
 }
 
-void DemoBoard::AttachRoom(RoomBoard* liveRoom) {
+void DemoBoard::AttachRoom(RoomBoard* liveRoom)
+{
     live = liveRoom;
-    if (live) live->Apply(block);
+    if (live)
+        live->Apply(block);
 }
 
-void DemoBoard::Advance(double now) {
+void DemoBoard::Advance(double now)
+{
     lastTime = now;
     room.Advance(now, block);
     if (live) {
-        live->Apply(block);  // gestures may have moved the volume or the beam
+        live->Apply(block); // gestures may have moved the volume or the beam
         live->Measure(block);
     }
 }
 
-bool DemoBoard::Answer(const LinkMessage& request, LinkMessage& answer) {
-    if (request.length < 3 || request.data[0] != BOARD_ADDRESS) return false;
+bool DemoBoard::Answer(const LinkMessage& request, LinkMessage& answer)
+{
+    if (request.length < 3 || request.data[0] != BOARD_ADDRESS)
+        return false;
     const uint8_t code = request.data[2];
     answer.data[0] = request.data[1];
     answer.data[1] = BOARD_ADDRESS;
@@ -64,7 +73,8 @@ bool DemoBoard::Answer(const LinkMessage& request, LinkMessage& answer) {
     return Respond(code, request.data + 3, request.length - 3, answer);
 }
 
-bool DemoBoard::Respond(uint8_t code, const uint8_t* payload, size_t length, LinkMessage& answer) {
+bool DemoBoard::Respond(uint8_t code, const uint8_t* payload, size_t length, LinkMessage& answer)
+{
     uint8_t* out = answer.data + 3;
     switch (code) {
     case CMD_PING:
@@ -75,11 +85,13 @@ bool DemoBoard::Respond(uint8_t code, const uint8_t* payload, size_t length, Lin
         answer.length += static_cast<uint32_t>(name.size());
         return true;
     case CMD_WRITE_BYTE:
-        if (length != 1) return false;
+        if (length != 1)
+            return false;
         byteRegister = payload[0];
         return true;
     case CMD_WRITE_SEVEN:
-        if (length != sizeof sevenRegister) return false;
+        if (length != sizeof sevenRegister)
+            return false;
         std::memcpy(sevenRegister, payload, sizeof sevenRegister);
         return true;
     case CMD_READ_SEVEN:
@@ -89,22 +101,26 @@ bool DemoBoard::Respond(uint8_t code, const uint8_t* payload, size_t length, Lin
     case CMD_SET_PARAMETERS:
         return SetParameters(payload, length);
     case CMD_GET_PARAMETERS:
-        if (length != 1) return false;
+        if (length != 1)
+            return false;
         out[0] = payload[0];
-        answer.length += 1 + static_cast<uint32_t>(
-            PackParameterSections(block, payload[0], out + 1, LINK_MESSAGE_CAPACITY - 5));
+        answer.length += 1 + static_cast<uint32_t>(PackParameterSections(
+                                 block, payload[0], out + 1, LINK_MESSAGE_CAPACITY - 5));
         return true;
-    default:  // CMD_NO_ANSWER and codes the board does not know
+    default: // CMD_NO_ANSWER and codes the board does not know
         return false;
     }
 }
 
 // Takes the sections as written; only the features on offer stay the
 // board's own. The live values move on from what was written.
-bool DemoBoard::SetParameters(const uint8_t* payload, size_t length) {
-    if (length < 1) return false;
+bool DemoBoard::SetParameters(const uint8_t* payload, size_t length)
+{
+    if (length < 1)
+        return false;
     const unsigned mask = payload[0];
-    if (length != 1 + ParameterSectionsSize(mask)) return false;
+    if (length != 1 + ParameterSectionsSize(mask))
+        return false;
     const uint16_t available = block.general.availableFeatures;
     UnpackParameterSections(payload + 1, length - 1, mask, block);
     block.general.availableFeatures = available;

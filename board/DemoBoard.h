@@ -11,8 +11,9 @@
 
 class RoomBoard;
 
-class DemoBoard {
-public:
+class DemoBoard
+{
+  public:
     DemoBoard(const std::string& name, uint16_t availableFeatures, uint16_t enabledFeatures);
 
     // Moves the live values on to time now (seconds, monotonic).
@@ -30,7 +31,7 @@ public:
     // from now on. Gestures stay simulated.
     void AttachRoom(RoomBoard* liveRoom);
 
-private:
+  private:
     bool Respond(uint8_t code, const uint8_t* payload, size_t length, LinkMessage& answer);
     bool SetParameters(const uint8_t* payload, size_t length);
 

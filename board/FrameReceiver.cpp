@@ -2,7 +2,8 @@
 
 constexpr size_t FrameReceiver::MAX_FRAME;
 
-bool FrameReceiver::Push(uint8_t byte, LinkMessage& message) {
+bool FrameReceiver::Push(uint8_t byte, LinkMessage& message)
+{
     if (byte != FRAME_END) {
         if (count < MAX_FRAME - 1) {
             frame[count++] = byte;
@@ -15,7 +16,8 @@ bool FrameReceiver::Push(uint8_t byte, LinkMessage& message) {
     const bool tooLong = overflowed;
     count = 0;
     overflowed = false;
-    if (length == 0 && !tooLong) return false;  // empty frame
+    if (length == 0 && !tooLong)
+        return false; // empty frame
     frame[length] = FRAME_END;
     if (tooLong || !UnstuffFrame(frame, length + 1, message) || !VerifyChecksum(message) ||
         message.length < 3) {

@@ -7,8 +7,9 @@
 
 #include "LinkMessage.h"
 
-class FrameReceiver {
-public:
+class FrameReceiver
+{
+  public:
     // Longest frame kept: a full message, every byte escaped, end marker.
     static constexpr size_t MAX_FRAME = 2 * LINK_MESSAGE_CAPACITY + 1;
 
@@ -20,7 +21,7 @@ public:
 
     unsigned DroppedFrames() const { return dropped; }
 
-private:
+  private:
     uint8_t frame[MAX_FRAME];
     size_t count = 0;
     bool overflowed = false;

@@ -11,27 +11,32 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
-std::string SystemError(const std::string& what) {
+std::string SystemError(const std::string& what)
+{
     return what + ": " + std::strerror(errno);
 }
 
-}  // namespace
+} // namespace
 
-PseudoTerminal::~PseudoTerminal() {
+PseudoTerminal::~PseudoTerminal()
+{
     Close();
 }
 
 // Lexically cleaned path, as Qt cleans the temp path: no empty or "."
 // components, ".." folded into its parent, no trailing slash.
-std::string CleanPath(const std::string& path) {
+std::string CleanPath(const std::string& path)
+{
     const bool absolute = !path.empty() && path[0] == '/';
     std::vector<std::string> parts;
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
+        if (end == std::string::npos)
+            end = path.size();
         const std::string part = path.substr(start, end - start);
         if (part == "..") {
             if (!parts.empty() && parts.back() != "..") {
@@ -45,16 +50,19 @@ std::string CleanPath(const std::string& path) {
         start = end + 1;
     }
     std::string cleaned = absolute ? "/" : "";
-    for (size_t i = 0; i < parts.size(); ++i) cleaned += (i > 0 ? "/" : "") + parts[i];
+    for (size_t i = 0; i < parts.size(); ++i)
+        cleaned += (i > 0 ? "/" : "") + parts[i];
     return cleaned.empty() ? "." : cleaned;
 }
 
-std::string PseudoTerminal::TempDir() {
+std::string PseudoTerminal::TempDir()
+{
     const char* env = std::getenv("TMPDIR");
     return CleanPath(env != nullptr && *env != '\0' ? env : "/tmp");
 }
 
-bool PseudoTerminal::Open(int port, std::string& error) {
+bool PseudoTerminal::Open(int port, std::string& error)
+{
     const std::string folder = TempDir() + "/halvane";
     if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
         error = SystemError("cannot create " + folder);
@@ -102,7 +110,8 @@ bool PseudoTerminal::Open(int port, std::string& error) {
     // Publish atomically, replacing a link a dead board left behind.
     const std::string fresh = name + ".new";
     ::unlink(fresh.c_str());
-    if (::symlink(device.c_str(), fresh.c_str()) != 0 || ::rename(fresh.c_str(), name.c_str()) != 0) {
+    if (::symlink(device.c_str(), fresh.c_str()) != 0 ||
+        ::rename(fresh.c_str(), name.c_str()) != 0) {
         error = SystemError("cannot create the link " + name);
         ::unlink(fresh.c_str());
         Close();
@@ -112,11 +121,15 @@ bool PseudoTerminal::Open(int port, std::string& error) {
     return true;
 }
 
-void PseudoTerminal::Close() {
-    if (!link.empty()) ::unlink(link.c_str());
+void PseudoTerminal::Close()
+{
+    if (!link.empty())
+        ::unlink(link.c_str());
     link.clear();
-    if (slave >= 0) ::close(slave);
-    if (master >= 0) ::close(master);
+    if (slave >= 0)
+        ::close(slave);
+    if (master >= 0)
+        ::close(master);
     slave = master = -1;
     if (lock >= 0) {
         ::unlink(lockPath.c_str());

@@ -8,8 +8,9 @@
 
 std::string CleanPath(const std::string& path);
 
-class PseudoTerminal {
-public:
+class PseudoTerminal
+{
+  public:
     PseudoTerminal() = default;
     ~PseudoTerminal();
     PseudoTerminal(const PseudoTerminal&) = delete;
@@ -29,9 +30,9 @@ public:
     // cleaned of "." and ".." components and redundant slashes.
     static std::string TempDir();
 
-private:
+  private:
     int master = -1;
-    int slave = -1;  // kept open so the master never sees a hang-up
+    int slave = -1; // kept open so the master never sees a hang-up
     int lock = -1;
     std::string device;
     std::string link;

@@ -8,8 +8,9 @@
 
 #include "FeatureParameterBlock.h"
 
-class RoomSimulation {
-public:
+class RoomSimulation
+{
+  public:
     explicit RoomSimulation(uint32_t seed = 0x2545F491u);
 
     // Advances the room to time now (seconds, monotonic) and writes the live
@@ -21,7 +22,7 @@ public:
     // Voice command codes the board recognises.
     static constexpr int16_t KNOWN_COMMANDS[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 25};
 
-private:
+  private:
     double Uniform(double low, double high);
     void StepTalker(double now, double dt);
     void StepNoise(double dt);
@@ -33,15 +34,15 @@ private:
     double lastTime = -1.0;
 
     bool talking = false;
-    double talkerAngle;        // degrees, 0..360
-    double talkerSpeed = 0.0;  // degrees per second, signed
-    double talkerUntil = 0.0;  // end of the current talk or pause
+    double talkerAngle;       // degrees, 0..360
+    double talkerSpeed = 0.0; // degrees per second, signed
+    double talkerUntil = 0.0; // end of the current talk or pause
 
-    double noise = 50.0;       // dB SPL
+    double noise = 50.0; // dB SPL
     double noiseTrend = 0.0;
 
     int16_t command = 0;
-    double commandUntil = 0.0;  // when the shown command goes back to 0
+    double commandUntil = 0.0; // when the shown command goes back to 0
     double nextCommand = 0.0;
 
     double nextVolumeGesture = 0.0;

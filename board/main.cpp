@@ -10,17 +10,21 @@
 #include "PseudoTerminal.h"
 #include "RoomBoard.h"
 
-namespace {
+namespace
+{
 
 volatile std::sig_atomic_t stopRequested = 0;
 
-void OnStopSignal(int) {
+void OnStopSignal(int)
+{
     stopRequested = 1;
 }
 
 // Blocks the stop signals outside the wait; returns the mask for the wait.
-sigset_t InstallStopSignals() {
-    struct sigaction action {};
+sigset_t InstallStopSignals()
+{
+    struct sigaction action {
+    };
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     sigset_t stopSignals;
@@ -35,10 +39,12 @@ sigset_t InstallStopSignals() {
     return waitMask;
 }
 
-RoomBoardOptions RoomOptionsOf(const BoardOptions& options) {
+RoomBoardOptions RoomOptionsOf(const BoardOptions& options)
+{
     RoomBoardOptions room;
     room.room.kind = boardKindOfName(options.name.data(), options.name.size());
-    if (room.room.kind == BoardKind::Unknown) room.room.kind = BoardKind::Zodurev;
+    if (room.room.kind == BoardKind::Unknown)
+        room.room.kind = BoardKind::Zodurev;
     room.room.talkerAngle = options.talkerAngle;
     room.room.talkerMoving = options.talkerMoving;
     room.room.noiseDb = options.noiseDb;
@@ -53,17 +59,21 @@ RoomBoardOptions RoomOptionsOf(const BoardOptions& options) {
     return room;
 }
 
-std::unique_ptr<RoomBoard> StartRoom(const BoardOptions& options, std::string& error) {
+std::unique_ptr<RoomBoard> StartRoom(const BoardOptions& options, std::string& error)
+{
     auto room = std::make_unique<RoomBoard>(RoomOptionsOf(options));
     std::string notes;
-    if (!room->Prepare(error, notes)) return nullptr;
-    if (!notes.empty()) std::fprintf(stderr, "halvane-board: %s", notes.c_str());
+    if (!room->Prepare(error, notes))
+        return nullptr;
+    if (!notes.empty())
+        std::fprintf(stderr, "halvane-board: %s", notes.c_str());
     return room;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     BoardOptions options;
     std::string error;
     if (!ParseBoardOptions(argc, argv, options, error)) {

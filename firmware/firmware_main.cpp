@@ -31,15 +31,15 @@ uint32_t stack_pointer()
 // Fills the free stack below the caller's frame with a pattern.
 __attribute__((noinline)) void paint_stack()
 {
-    uint32_t* end = reinterpret_cast<uint32_t*>(stack_pointer() - 64u);
-    for (uint32_t* word = __stack_limit; word < end; ++word)
+    uint32_t *end = reinterpret_cast<uint32_t *>(stack_pointer() - 64u);
+    for (uint32_t *word = __stack_limit; word < end; ++word)
         *word = kStackPaint;
 }
 
 // Lowest stack address written since paint_stack().
 uint32_t lowest_stack_written()
 {
-    const uint32_t* word = __stack_limit;
+    const uint32_t *word = __stack_limit;
     while (*word == kStackPaint)
         ++word;
     return reinterpret_cast<uintptr_t>(word);
@@ -56,7 +56,7 @@ struct CallStatistics {
 class TextBuffer
 {
   public:
-    void append(const char* text)
+    void append(const char *text)
     {
         while (*text != '\0' && length_ + 1 < sizeof text_)
             text_[length_++] = *text++;
@@ -73,8 +73,14 @@ class TextBuffer
         } while (value != 0u);
         append(&digits[position]);
     }
-    const char* text() const { return text_; }
-    size_t length() const { return length_; }
+    const char *text() const
+    {
+        return text_;
+    }
+    size_t length() const
+    {
+        return length_;
+    }
 
   private:
     char text_[8192] = {};
@@ -84,7 +90,7 @@ class TextBuffer
 class FirmwareObserver final : public fwvectors::RunObserver
 {
   public:
-    bool open(const char* scenario_name)
+    bool open(const char *scenario_name)
     {
         char path[64] = {};
         strncpy(path, scenario_name, sizeof path - 5);
@@ -110,12 +116,15 @@ class FirmwareObserver final : public fwvectors::RunObserver
         return instruction_counter_ticks();
     }
 
-    uint32_t call_site_sp() const { return call_site_sp_; }
+    uint32_t call_site_sp() const
+    {
+        return call_site_sp_;
+    }
 
     void timed(Call call, uint32_t start, uint32_t end) override
     {
         uint64_t instructions = instruction_counter_elapsed(start, end);
-        CallStatistics& s = statistics_[(int)call];
+        CallStatistics &s = statistics_[(int)call];
         if (s.count == 0 || instructions < s.min)
             s.min = instructions;
         if (instructions > s.max)
@@ -124,9 +133,9 @@ class FirmwareObserver final : public fwvectors::RunObserver
         ++s.count;
     }
 
-    bool output(const void* data, size_t bytes) override
+    bool output(const void *data, size_t bytes) override
     {
-        const uint8_t* from = static_cast<const uint8_t*>(data);
+        const uint8_t *from = static_cast<const uint8_t *>(data);
         while (bytes > 0) {
             size_t take = sizeof buffer_ - pending_ < bytes ? sizeof buffer_ - pending_ : bytes;
             memcpy(buffer_ + pending_, from, take);
@@ -140,10 +149,10 @@ class FirmwareObserver final : public fwvectors::RunObserver
     }
 
     // One line per timed call: scenario call count total max min.
-    void report(const char* scenario_name, TextBuffer& counts) const
+    void report(const char *scenario_name, TextBuffer &counts) const
     {
         for (int c = 0; c < (int)Call::Count; ++c) {
-            const CallStatistics& s = statistics_[c];
+            const CallStatistics &s = statistics_[c];
             if (s.count == 0)
                 continue;
             counts.append(scenario_name);
@@ -202,7 +211,7 @@ int main()
 
     int failures = 0;
     for (size_t i = 0; i < fwvectors::kScenarioCount; ++i) {
-        const fwvectors::Scenario& scenario = fwvectors::kScenarios[i];
+        const fwvectors::Scenario &scenario = fwvectors::kScenarios[i];
         semihost_print(scenario.name);
         bool ok = g_observer.open(scenario.name);
         paint_stack();

@@ -12,7 +12,7 @@ namespace fwvectors
 namespace
 {
 
-template <typename Value> std::vector<double> decode(const std::vector<uint8_t>& bytes)
+template <typename Value> std::vector<double> decode(const std::vector<uint8_t> &bytes)
 {
     std::vector<double> values(bytes.size() / sizeof(Value));
     for (size_t i = 0; i < values.size(); ++i) {
@@ -23,7 +23,7 @@ template <typename Value> std::vector<double> decode(const std::vector<uint8_t>&
     return values;
 }
 
-bool same_bits(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, size_t value,
+bool same_bits(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b, size_t value,
                size_t width)
 {
     return std::memcmp(a.data() + value * width, b.data() + value * width, width) == 0;
@@ -31,8 +31,8 @@ bool same_bits(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, siz
 
 } // namespace
 
-Comparison compare_outputs(const Scenario& scenario, const std::vector<uint8_t>& host,
-                           const std::vector<uint8_t>& target)
+Comparison compare_outputs(const Scenario &scenario, const std::vector<uint8_t> &host,
+                           const std::vector<uint8_t> &target)
 {
     Comparison result;
     bool floats = scenario.library == Library::Fft;
@@ -74,7 +74,7 @@ Comparison compare_outputs(const Scenario& scenario, const std::vector<uint8_t>&
     return result;
 }
 
-bool parse_counts(const std::string& text, std::vector<CountRow>& rows, std::string& error)
+bool parse_counts(const std::string &text, std::vector<CountRow> &rows, std::string &error)
 {
     std::istringstream lines(text);
     std::string line;
@@ -96,20 +96,20 @@ bool parse_counts(const std::string& text, std::vector<CountRow>& rows, std::str
     return true;
 }
 
-double call_budget_seconds(const std::string& call)
+double call_budget_seconds(const std::string &call)
 {
     bool per_millisecond = call == "Veldra_FirstStep" || call == "Ostrel_Data_Input";
     return per_millisecond ? 1e-3 : 8e-3;
 }
 
-double budget_share_percent(const std::string& call, uint64_t instructions)
+double budget_share_percent(const std::string &call, uint64_t instructions)
 {
     return 100.0 * static_cast<double>(instructions) / (kClockHz * call_budget_seconds(call));
 }
 
-double target_share_percent(const CountRow& row)
+double target_share_percent(const CountRow &row)
 {
-    auto has = [&](const char* part) { return row.scenario.find(part) != std::string::npos; };
+    auto has = [&](const char *part) { return row.scenario.find(part) != std::string::npos; };
     if (row.call == "Veldra_FirstStep" && has("pdm2048"))
         return 25;
     if (row.call == "Veldra_SecondStep" && has("type3"))
@@ -121,14 +121,14 @@ double target_share_percent(const CountRow& row)
     return 0;
 }
 
-std::string format_count_table(const std::vector<CountRow>& rows, bool& targets_met)
+std::string format_count_table(const std::vector<CountRow> &rows, bool &targets_met)
 {
     targets_met = true;
     std::string table =
         "| Scenario | Call | Calls | Mean instr. | Max instr. | Budget | Mean share | Max share | "
         "Target |\n|---|---|---:|---:|---:|---:|---:|---:|---|\n";
     char line[512];
-    for (const CountRow& row : rows) {
+    for (const CountRow &row : rows) {
         uint64_t mean = (row.total + row.calls / 2) / row.calls;
         double target = target_share_percent(row);
         double worst = budget_share_percent(row.call, row.max);

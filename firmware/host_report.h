@@ -26,8 +26,8 @@ struct Comparison {
 
 // Compares two output streams of a scenario: 16-bit samples, or floats for
 // the transform scenario, against the scenario's bound.
-Comparison compare_outputs(const Scenario& scenario, const std::vector<uint8_t>& host,
-                           const std::vector<uint8_t>& target);
+Comparison compare_outputs(const Scenario &scenario, const std::vector<uint8_t> &host,
+                           const std::vector<uint8_t> &target);
 
 struct CountRow {
     std::string scenario;
@@ -40,26 +40,26 @@ struct CountRow {
 
 // Parses the target's counts file: "scenario call calls total max min" per
 // line, '#' starts a comment. Returns false on a malformed line.
-bool parse_counts(const std::string& text, std::vector<CountRow>& rows, std::string& error);
+bool parse_counts(const std::string &text, std::vector<CountRow> &rows, std::string &error);
 
 constexpr double kClockHz = 216e6;
 
 // Budget of one call in seconds: 1 ms for the per-millisecond calls, 8 ms
 // for the per-block ones.
-double call_budget_seconds(const std::string& call);
+double call_budget_seconds(const std::string &call);
 
 // Share of the budget, in percent, that `instructions` take at 216 MHz with
 // one instruction per clock.
-double budget_share_percent(const std::string& call, uint64_t instructions);
+double budget_share_percent(const std::string &call, uint64_t instructions);
 
 // Target share in percent for a row, or 0 when the row has none: the first
 // step at 2048 kHz 25 %, the second step of type 3 and the echo canceller
 // with preprocessor 40 %.
-double target_share_percent(const CountRow& row);
+double target_share_percent(const CountRow &row);
 
 // The table as printed by the check script; sets `targets_met` to false when
 // a row's worst case exceeds its target.
-std::string format_count_table(const std::vector<CountRow>& rows, bool& targets_met);
+std::string format_count_table(const std::vector<CountRow> &rows, bool &targets_met);
 
 } // namespace fwvectors
 

@@ -28,18 +28,23 @@ using namespace fwvectors;
 class HostObserver final : public RunObserver
 {
   public:
-    uint32_t now() override { return 0; }
-    void timed(Call, uint32_t, uint32_t) override {}
-    bool output(const void* data, size_t bytes) override
+    uint32_t now() override
     {
-        const uint8_t* from = static_cast<const uint8_t*>(data);
+        return 0;
+    }
+    void timed(Call, uint32_t, uint32_t) override
+    {
+    }
+    bool output(const void *data, size_t bytes) override
+    {
+        const uint8_t *from = static_cast<const uint8_t *>(data);
         stream.insert(stream.end(), from, from + bytes);
         return true;
     }
     std::vector<uint8_t> stream;
 };
 
-bool read_file(const std::string& path, std::vector<uint8_t>& bytes)
+bool read_file(const std::string &path, std::vector<uint8_t> &bytes)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -48,19 +53,19 @@ bool read_file(const std::string& path, std::vector<uint8_t>& bytes)
     return !in.bad();
 }
 
-std::string output_path(const std::string& dir, const Scenario& s)
+std::string output_path(const std::string &dir, const Scenario &s)
 {
     return dir + "/" + s.name + ".out";
 }
 
-int run(const std::string& dir)
+int run(const std::string &dir)
 {
     int failures = 0;
     for (size_t i = 0; i < kScenarioCount; ++i) {
         HostObserver observer;
         bool ok = run_scenario(kScenarios[i], observer);
         std::ofstream out(output_path(dir, kScenarios[i]), std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(observer.stream.data()),
+        out.write(reinterpret_cast<const char *>(observer.stream.data()),
                   static_cast<std::streamsize>(observer.stream.size()));
         ok = ok && out.good();
         std::cout << kScenarios[i].name << (ok ? ": done\n" : ": FAILED\n");
@@ -69,7 +74,7 @@ int run(const std::string& dir)
     return failures == 0 ? 0 : 1;
 }
 
-int pin(const std::string& path)
+int pin(const std::string &path)
 {
     std::map<std::string, PinnedOutput> pins;
     for (size_t i = 0; i < kScenarioCount; ++i) {
@@ -90,7 +95,7 @@ int pin(const std::string& path)
     return 0;
 }
 
-std::string describe_bound(const Scenario& s)
+std::string describe_bound(const Scenario &s)
 {
     if (s.exact)
         return "identical";
@@ -103,14 +108,14 @@ std::string describe_bound(const Scenario& s)
     return text;
 }
 
-int compare(const std::string& host_dir, const std::string& target_dir)
+int compare(const std::string &host_dir, const std::string &target_dir)
 {
     int failures = 0;
     std::printf(
         "| Scenario | Values | Differing | Max abs diff | Diff below output | Bound | Result |\n"
         "|---|---:|---:|---:|---:|---|---|\n");
     for (size_t i = 0; i < kScenarioCount; ++i) {
-        const Scenario& s = kScenarios[i];
+        const Scenario &s = kScenarios[i];
         std::vector<uint8_t> host, target;
         Comparison c;
         if (!read_file(output_path(host_dir, s), host))
@@ -137,7 +142,7 @@ int compare(const std::string& host_dir, const std::string& target_dir)
 }
 
 // "#stack scenario bytes" lines of the counts file.
-void print_stack_depths(const std::string& counts)
+void print_stack_depths(const std::string &counts)
 {
     std::istringstream lines(counts);
     std::string line;
@@ -156,7 +161,7 @@ void print_stack_depths(const std::string& counts)
     }
 }
 
-int table(const std::string& counts_path)
+int table(const std::string &counts_path)
 {
     std::vector<uint8_t> bytes;
     if (!read_file(counts_path, bytes)) {
@@ -181,7 +186,7 @@ int table(const std::string& counts_path)
 
 } // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "run" && argc == 3)

@@ -1,8 +1,8 @@
 #include "instruction_counter.h"
 
-#define TIMER0_CTRL (*(volatile uint32_t*)0x40000000u)
-#define TIMER0_VALUE (*(volatile uint32_t*)0x40000004u)
-#define TIMER0_RELOAD (*(volatile uint32_t*)0x40000008u)
+#define TIMER0_CTRL (*(volatile uint32_t *)0x40000000u)
+#define TIMER0_VALUE (*(volatile uint32_t *)0x40000004u)
+#define TIMER0_RELOAD (*(volatile uint32_t *)0x40000008u)
 
 /* Two instructions per pass (subs, bne): 2 x passes instructions. */
 #define CALIBRATION_PASSES 4000000u

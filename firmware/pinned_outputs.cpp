@@ -8,7 +8,7 @@
 namespace fwvectors
 {
 
-PinnedOutput pin_output(const std::vector<uint8_t>& stream)
+PinnedOutput pin_output(const std::vector<uint8_t> &stream)
 {
     PinnedOutput pin;
     pin.bytes = stream.size();
@@ -24,13 +24,13 @@ PinnedOutput pin_output(const std::vector<uint8_t>& stream)
     return pin;
 }
 
-std::string format_pinned(const std::map<std::string, PinnedOutput>& pins)
+std::string format_pinned(const std::map<std::string, PinnedOutput> &pins)
 {
     std::string text = "# Outputs of the fixed scenarios on the host build (bit-identical on the\n"
                        "# Cortex-M7): name, bytes, FNV-1a 64 digest, 8 words from the middle.\n"
                        "# Regenerate only for an intended change of the numbers:\n"
                        "#   build/bin/host_vectors pin tests/firmware/pinned_outputs.txt\n";
-    for (const auto& [name, pin] : pins) {
+    for (const auto &[name, pin] : pins) {
         char line[256];
         int used = std::snprintf(line, sizeof line, "%s %" PRIu64 " %016" PRIx64, name.c_str(),
                                  pin.bytes, pin.digest);
@@ -42,8 +42,8 @@ std::string format_pinned(const std::map<std::string, PinnedOutput>& pins)
     return text;
 }
 
-bool parse_pinned(const std::string& text, std::map<std::string, PinnedOutput>& pins,
-                  std::string& error)
+bool parse_pinned(const std::string &text, std::map<std::string, PinnedOutput> &pins,
+                  std::string &error)
 {
     std::istringstream lines(text);
     std::string line;
@@ -54,9 +54,9 @@ bool parse_pinned(const std::string& text, std::map<std::string, PinnedOutput>& 
         std::string name, digest;
         PinnedOutput pin;
         fields >> name >> pin.bytes >> digest;
-        for (int16_t& word : pin.window)
+        for (int16_t &word : pin.window)
             fields >> word;
-        char* end = nullptr;
+        char *end = nullptr;
         pin.digest = std::strtoull(digest.c_str(), &end, 16);
         if (!fields || digest.size() != 16 || *end != '\0') {
             error = "line " + std::to_string(number) + ": " + line;

@@ -24,12 +24,12 @@ struct PinnedOutput {
     int16_t window[kPinnedWindow] = {};
 };
 
-PinnedOutput pin_output(const std::vector<uint8_t>& stream);
+PinnedOutput pin_output(const std::vector<uint8_t> &stream);
 
 // One line per scenario: "name bytes digest w0 .. w7", '#' starts a comment.
-std::string format_pinned(const std::map<std::string, PinnedOutput>& pins);
-bool parse_pinned(const std::string& text, std::map<std::string, PinnedOutput>& pins,
-                  std::string& error);
+std::string format_pinned(const std::map<std::string, PinnedOutput> &pins);
+bool parse_pinned(const std::string &text, std::map<std::string, PinnedOutput> &pins,
+                  std::string &error);
 
 } // namespace fwvectors
 

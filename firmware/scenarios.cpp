@@ -26,7 +26,7 @@ uint32_t travel_samples(uint16_t tenths_of_mm, uint32_t rate)
 
 // Times one library call through the observer.
 template <typename Function>
-uint32_t timed_call(RunObserver& observer, Call call, Function function)
+uint32_t timed_call(RunObserver &observer, Call call, Function function)
 {
     uint32_t start = observer.now();
     uint32_t result = function();
@@ -35,7 +35,7 @@ uint32_t timed_call(RunObserver& observer, Call call, Function function)
     return result;
 }
 
-bool set_up_veldra(const Scenario& s, VeldraHandle& handle)
+bool set_up_veldra(const Scenario &s, VeldraHandle &handle)
 {
     handle = VeldraHandle{};
     handle.data_format = s.data_format;
@@ -66,7 +66,7 @@ bool set_up_veldra(const Scenario& s, VeldraHandle& handle)
     return Veldra_setConfig(&handle, &config) == 0;
 }
 
-bool run_veldra(const Scenario& s, RunObserver& observer)
+bool run_veldra(const Scenario &s, RunObserver &observer)
 {
     VeldraHandle handle;
     if (!set_up_veldra(s, handle))
@@ -78,8 +78,8 @@ bool run_veldra(const Scenario& s, RunObserver& observer)
     int16_t pcm[2][16];
     int16_t out[16 * kOutChannels] = {}; // channel 1 stays untouched when unused
     for (uint32_t ms = 0; ms < s.milliseconds; ++ms) {
-        const void* mic1 = pcm[0];
-        const void* mic2 = pcm[1];
+        const void *mic1 = pcm[0];
+        const void *mic2 = pcm[1];
         if (!pdm) {
             scene.next_pcm(pcm[0], pcm[1]);
         } else if (s.interleaved) {
@@ -102,7 +102,7 @@ bool run_veldra(const Scenario& s, RunObserver& observer)
     return true;
 }
 
-bool run_ostrel(const Scenario& s, RunObserver& observer)
+bool run_ostrel(const Scenario &s, RunObserver &observer)
 {
     OstrelHandle handle{};
     handle.tail_length = s.tail_length;
@@ -141,14 +141,14 @@ bool run_ostrel(const Scenario& s, RunObserver& observer)
 }
 
 // Random vectors whose values are exact in float: 16-bit integers / 2^15.
-bool run_fft(RunObserver& observer)
+bool run_fft(RunObserver &observer)
 {
     static FftTable table;
     fft_table_init(&table, (int32_t)kFftLength);
     uint32_t state = 0x0BADF00Du;
     float signal[kFftLength], spectrum[kFftLength], restored[kFftLength];
     for (uint32_t v = 0; v < kFftVectors; ++v) {
-        for (float& x : signal)
+        for (float &x : signal)
             x = (float)((int32_t)(next_random(state) >> 16) - 32768) * (1.0f / 32768.0f);
         timed_call(observer, Call::Fft, [&] {
             fft(&table, signal, spectrum);
@@ -205,13 +205,13 @@ const Scenario kScenarios[] = {
      false, 2, 60.0},
     {"ostrel_tail512_path_change", Library::Ostrel, 3000, 0, 0, 0, 0, 0, 0.0f, false, 512, false,
      false, 2, 60.0, true},
-    {"ostrel_field_tail512_preprocess", Library::OstrelField, 3000, 0, 0, 0, 0, 0, 0.0f, false,
-     512, true, false, 2, 60.0},
+    {"ostrel_field_tail512_preprocess", Library::OstrelField, 3000, 0, 0, 0, 0, 0, 0.0f, false, 512,
+     true, false, 2, 60.0},
     {"fft256", Library::Fft, 0, 0, 0, 0, 0, 0, 0.0f, false, 0, false, false, 0, 120.0},
 };
 const size_t kScenarioCount = sizeof kScenarios / sizeof kScenarios[0];
 
-const char* call_name(Call call)
+const char *call_name(Call call)
 {
     switch (call) {
     case Call::FirstStep:
@@ -232,7 +232,7 @@ const char* call_name(Call call)
     return "?";
 }
 
-bool run_scenario(const Scenario& scenario, RunObserver& observer)
+bool run_scenario(const Scenario &scenario, RunObserver &observer)
 {
     switch (scenario.library) {
     case Library::Veldra:

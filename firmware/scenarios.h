@@ -21,10 +21,10 @@ enum class Library { Veldra, VeldraField, Ostrel, OstrelField, Fft };
 // The library calls that are timed on the target.
 enum class Call { FirstStep, SecondStep, DataInput, Process, Fft, Ifft, Count };
 
-const char* call_name(Call call);
+const char *call_name(Call call);
 
 struct Scenario {
-    const char* name; // also the base name of the output file
+    const char *name; // also the base name of the output file
     Library library;
     uint32_t milliseconds; // length of the run (Veldra, Ostrel)
     // Veldra settings.
@@ -60,7 +60,7 @@ class RunObserver
     virtual uint32_t now() = 0;
     virtual void timed(Call call, uint32_t start, uint32_t end) = 0;
     // Output bytes in production order; false aborts the run.
-    virtual bool output(const void* data, size_t bytes) = 0;
+    virtual bool output(const void *data, size_t bytes) = 0;
 
   protected:
     ~RunObserver() = default;
@@ -68,7 +68,7 @@ class RunObserver
 
 // Runs one scenario from its start; returns false when a library call
 // reported an unexpected error or the observer refused the output.
-bool run_scenario(const Scenario& scenario, RunObserver& observer);
+bool run_scenario(const Scenario &scenario, RunObserver &observer);
 
 } // namespace fwvectors
 

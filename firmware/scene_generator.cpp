@@ -27,7 +27,7 @@ int32_t burst_envelope(uint32_t t, uint32_t rate, uint32_t period_ms, uint32_t o
     return edge >= 256u ? 32767 : (int32_t)(edge * 128u);
 }
 
-int32_t noise(uint32_t& state, int32_t amplitude)
+int32_t noise(uint32_t &state, int32_t amplitude)
 {
     int32_t uniform = (int32_t)(next_random(state) >> 16) - 32768;
     return (int32_t)(((int64_t)uniform * amplitude) >> 15);
@@ -48,7 +48,7 @@ int32_t parabolic_sine(uint32_t phase)
     return (int32_t)(y > 32767 ? 32767 : y);
 }
 
-uint32_t next_random(uint32_t& state)
+uint32_t next_random(uint32_t &state)
 {
     state ^= state << 13;
     state ^= state >> 17;
@@ -85,14 +85,14 @@ int32_t TwoMicrophoneScene::mic2_sample(uint32_t t)
 }
 
 // First-order sigma-delta modulator; true for a one bit.
-bool TwoMicrophoneScene::modulate(int32_t sample, int32_t& integrator)
+bool TwoMicrophoneScene::modulate(int32_t sample, int32_t &integrator)
 {
     bool one = integrator >= 0;
     integrator += sample - (one ? 32767 : -32768);
     return one;
 }
 
-void TwoMicrophoneScene::next_pdm(uint8_t* mic1, uint8_t* mic2, size_t stride)
+void TwoMicrophoneScene::next_pdm(uint8_t *mic1, uint8_t *mic2, size_t stride)
 {
     size_t bytes = rate_ / 8000u;
     for (size_t i = 0; i < bytes; ++i) {
@@ -107,7 +107,7 @@ void TwoMicrophoneScene::next_pdm(uint8_t* mic1, uint8_t* mic2, size_t stride)
     }
 }
 
-void TwoMicrophoneScene::next_pcm(int16_t* mic1, int16_t* mic2)
+void TwoMicrophoneScene::next_pcm(int16_t *mic1, int16_t *mic2)
 {
     for (size_t i = 0; i < 16; ++i, ++time_) {
         mic1[i] = clamp16(mic1_sample(time_));
@@ -141,7 +141,7 @@ int32_t EchoScene::echo() const
     return (past(40) * 19661 - past(97) * 9830 + past(230) * 4915) >> 15;
 }
 
-void EchoScene::next(int16_t* mic, int16_t* ref)
+void EchoScene::next(int16_t *mic, int16_t *ref)
 {
     for (size_t i = 0; i < 16; ++i, ++time_) {
         int16_t loudspeaker = clamp16(far_end(time_));

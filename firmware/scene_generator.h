@@ -17,7 +17,7 @@ namespace fwvectors
 int32_t parabolic_sine(uint32_t phase);
 
 // Pseudo-random generator (xorshift32); never returns 0.
-uint32_t next_random(uint32_t& state);
+uint32_t next_random(uint32_t &state);
 
 class TwoMicrophoneScene
 {
@@ -30,17 +30,17 @@ class TwoMicrophoneScene
     // the earliest bit the most significant. Byte-swapped within 16-bit words
     // (the higher address holds the earlier byte) unless stride > 1, where the
     // bytes of each microphone lie stride apart in address order.
-    void next_pdm(uint8_t* mic1, uint8_t* mic2, size_t stride);
+    void next_pdm(uint8_t *mic1, uint8_t *mic2, size_t stride);
 
     // One millisecond (16 samples) of both microphones as PCM.
-    void next_pcm(int16_t* mic1, int16_t* mic2);
+    void next_pcm(int16_t *mic1, int16_t *mic2);
 
   private:
     int32_t talker(uint32_t t) const;
     int32_t interferer(uint32_t t) const;
     int32_t mic1_sample(uint32_t t);
     int32_t mic2_sample(uint32_t t);
-    bool modulate(int32_t sample, int32_t& integrator);
+    bool modulate(int32_t sample, int32_t &integrator);
 
     uint32_t rate_;
     uint32_t travel_;
@@ -55,10 +55,12 @@ class EchoScene
 {
   public:
     // change_at_ms > 0: the echo path becomes another room's at that time.
-    explicit EchoScene(uint32_t change_at_ms = 0) : change_at_(change_at_ms * 16u) {}
+    explicit EchoScene(uint32_t change_at_ms = 0) : change_at_(change_at_ms * 16u)
+    {
+    }
 
     // One millisecond (16 samples) of microphone and loudspeaker signal.
-    void next(int16_t* mic, int16_t* ref);
+    void next(int16_t *mic, int16_t *ref);
 
   private:
     int32_t far_end(uint32_t t);

@@ -14,15 +14,15 @@ enum {
 };
 
 /* The semihosting trap: operation in r0, argument block in r1, result in r0. */
-static int32_t semihost_call(int32_t operation, const void* argument)
+static int32_t semihost_call(int32_t operation, const void *argument)
 {
     register int32_t r0 __asm__("r0") = operation;
-    register const void* r1 __asm__("r1") = argument;
+    register const void *r1 __asm__("r1") = argument;
     __asm__ volatile("bkpt 0xAB" : "+r"(r0) : "r"(r1) : "memory");
     return r0;
 }
 
-void semihost_print(const char* text)
+void semihost_print(const char *text)
 {
     semihost_call(SYS_WRITE0, text);
 }
@@ -39,13 +39,13 @@ void semihost_print_u32(uint32_t value)
     semihost_print(&digits[position]);
 }
 
-int32_t semihost_open_write(const char* path)
+int32_t semihost_open_write(const char *path)
 {
     uint32_t block[3] = {(uint32_t)(uintptr_t)path, OPEN_MODE_WRITE_BINARY, (uint32_t)strlen(path)};
     return semihost_call(SYS_OPEN, block);
 }
 
-int32_t semihost_write(int32_t handle, const void* data, size_t length)
+int32_t semihost_write(int32_t handle, const void *data, size_t length)
 {
     uint32_t block[3] = {(uint32_t)handle, (uint32_t)(uintptr_t)data, (uint32_t)length};
     return semihost_call(SYS_WRITE, block);
@@ -60,8 +60,8 @@ int32_t semihost_close(int32_t handle)
 void semihost_exit(int status)
 {
     /* On 32-bit Arm the reason code is passed directly, not in a block. */
-    semihost_call(SYS_EXIT, (const void*)(uintptr_t)(status == 0 ? ADP_STOPPED_APPLICATION_EXIT
-                                                                 : ADP_STOPPED_RUN_TIME_ERROR));
+    semihost_call(SYS_EXIT, (const void *)(uintptr_t)(status == 0 ? ADP_STOPPED_APPLICATION_EXIT
+                                                                  : ADP_STOPPED_RUN_TIME_ERROR));
     for (;;) {
     }
 }

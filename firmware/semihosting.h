@@ -14,17 +14,17 @@ extern "C" {
 #endif
 
 /* Prints a zero-terminated text on the host console. */
-void semihost_print(const char* text);
+void semihost_print(const char *text);
 
 /* Prints an unsigned number in decimal. */
 void semihost_print_u32(uint32_t value);
 
 /* Opens a host file for binary writing (created or truncated); returns a
  * handle, or -1 on failure. */
-int32_t semihost_open_write(const char* path);
+int32_t semihost_open_write(const char *path);
 
 /* Writes length bytes; returns 0 when everything was written. */
-int32_t semihost_write(int32_t handle, const void* data, size_t length);
+int32_t semihost_write(int32_t handle, const void *data, size_t length);
 
 /* Closes a host file; returns 0 on success. */
 int32_t semihost_close(int32_t handle);

@@ -16,8 +16,8 @@ extern void (*__init_array_end[])(void);
 
 int main(void);
 
-#define SCB_CPACR (*(volatile uint32_t*)0xE000ED88u)
-#define SCB_CFSR (*(volatile uint32_t*)0xE000ED28u)
+#define SCB_CPACR (*(volatile uint32_t *)0xE000ED88u)
+#define SCB_CFSR (*(volatile uint32_t *)0xE000ED28u)
 
 void Reset_Handler(void) __attribute__((noreturn));
 void Fault_Handler(void) __attribute__((noreturn));
@@ -28,8 +28,8 @@ void Reset_Handler(void)
     SCB_CPACR |= (0xFu << 20);
     __asm__ volatile("dsb\n\tisb" ::: "memory");
 
-    memcpy(__data_start, __data_load, (size_t)((char*)__data_end - (char*)__data_start));
-    memset(__bss_start, 0, (size_t)((char*)__bss_end - (char*)__bss_start));
+    memcpy(__data_start, __data_load, (size_t)((char *)__data_end - (char *)__data_start));
+    memset(__bss_start, 0, (size_t)((char *)__bss_end - (char *)__bss_start));
 
     for (void (**init)(void) = __init_array_start; init < __init_array_end; ++init)
         (*init)();
@@ -47,21 +47,21 @@ void Fault_Handler(void)
 
 /* Initial stack pointer, reset, then NMI, hard, memory, bus and usage
  * faults; the remaining system vectors are not used by the test image. */
-__attribute__((section(".vectors"), used)) static void* const vector_table[16] = {
+__attribute__((section(".vectors"), used)) static void *const vector_table[16] = {
     __stack_top,
-    (void*)Reset_Handler,
-    (void*)Fault_Handler,
-    (void*)Fault_Handler,
-    (void*)Fault_Handler,
-    (void*)Fault_Handler,
-    (void*)Fault_Handler,
+    (void *)Reset_Handler,
+    (void *)Fault_Handler,
+    (void *)Fault_Handler,
+    (void *)Fault_Handler,
+    (void *)Fault_Handler,
+    (void *)Fault_Handler,
     0,
     0,
     0,
     0,
-    (void*)Fault_Handler,
+    (void *)Fault_Handler,
     0,
     0,
-    (void*)Fault_Handler,
-    (void*)Fault_Handler,
+    (void *)Fault_Handler,
+    (void *)Fault_Handler,
 };

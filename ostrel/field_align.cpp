@@ -41,8 +41,8 @@ constexpr float kPeakSmoothing = 0.2f;        // per peak measurement (every M f
 constexpr uint32_t kRateWindowSamples = 4000; // speed of the peak measured over 0.25 s
 constexpr float kRateGain = 0.5f;
 
-void band_log_energies(FftTable* table, const float* prev, const int16_t* now, const float* window,
-                       float* spectrum, float* bands)
+void band_log_energies(FftTable *table, const float *prev, const int16_t *now, const float *window,
+                       float *spectrum, float *bands)
 {
     for (uint32_t i = 0; i < kFrame; ++i) {
         spectrum[i] = prev[i] * window[i];
@@ -63,7 +63,7 @@ float smooth(float state, float value)
 }
 
 // Mean normalised correlation at each lag.
-void lag_scores(const FieldState* field, float* scores)
+void lag_scores(const FieldState *field, float *scores)
 {
     for (int32_t d = 0; d < kDelayLags; ++d) {
         float sum = 0.0f;
@@ -74,7 +74,7 @@ void lag_scores(const FieldState* field, float* scores)
 }
 
 // Reference delay in samples for an echo whose energy peaks at `lag` frames.
-int32_t delay_for_lag(const float* scores, int32_t lag)
+int32_t delay_for_lag(const float *scores, int32_t lag)
 {
     float offset = 0.0f;
     if (lag > 0 && lag < kDelayLags - 1) {
@@ -88,7 +88,7 @@ int32_t delay_for_lag(const float* scores, int32_t lag)
     return delay < kMinDelaySamples ? kMinDelaySamples : delay;
 }
 
-bool adopt_lag(FieldState* field, const float* scores, int32_t best)
+bool adopt_lag(FieldState *field, const float *scores, int32_t best)
 {
     const int32_t delay = delay_for_lag(scores, best);
     field->delay_frames = best;
@@ -105,7 +105,7 @@ bool adopt_lag(FieldState* field, const float* scores, int32_t best)
 
 } // namespace
 
-void align_init(FieldState* field)
+void align_init(FieldState *field)
 {
     field->delay_frames = -1;
     field->candidate_frames = -1;
@@ -114,15 +114,15 @@ void align_init(FieldState* field)
         field->mic_var[b] = field->ref_var[b] = 1.0f;
 }
 
-void align_push_reference(FieldState* field, const int16_t* ref)
+void align_push_reference(FieldState *field, const int16_t *ref)
 {
     for (uint32_t i = 0; i < kFrame; ++i)
         field->history[(field->history_count + i) & kHistoryMask] = ref[i];
     field->history_count += kFrame;
 }
 
-bool align_estimate_delay(FieldState* field, FftTable* table, const int16_t* mic,
-                          const int16_t* ref)
+bool align_estimate_delay(FieldState *field, FftTable *table, const int16_t *mic,
+                          const int16_t *ref)
 {
     // Frame-to-frame changes of the log energies: onsets and decays line up
     // sharply at the echo's delay, where the energies themselves, smeared by
@@ -132,7 +132,7 @@ bool align_estimate_delay(FieldState* field, FftTable* table, const int16_t* mic
     band_log_energies(table, field->mic_prev, mic, field->window, field->work, mic_bands);
     band_log_energies(table, field->ref_prev, ref, field->window, field->work, ref_level);
     field->band_slot = (field->band_slot + 1) % kDelayLags;
-    float* ref_now = field->ref_bands[field->band_slot];
+    float *ref_now = field->ref_bands[field->band_slot];
     for (int32_t b = 0; b < kDelayBands; ++b) {
         const float mic_level = mic_bands[b];
         mic_bands[b] = mic_level - field->mic_level[b];
@@ -150,7 +150,7 @@ bool align_estimate_delay(FieldState* field, FftTable* table, const int16_t* mic
         field->ref_var[b] = smooth(field->ref_var[b], x * x);
     }
     for (int32_t d = 0; d < kDelayLags; ++d) {
-        const float* ref_then = field->ref_bands[(field->band_slot + kDelayLags - d) % kDelayLags];
+        const float *ref_then = field->ref_bands[(field->band_slot + kDelayLags - d) % kDelayLags];
         for (int32_t b = 0; b < kDelayBands; ++b) {
             const float product =
                 (mic_bands[b] - field->mic_mean[b]) * (ref_then[b] - field->ref_mean[b]);
@@ -160,7 +160,7 @@ bool align_estimate_delay(FieldState* field, FftTable* table, const int16_t* mic
     if (field->frames < static_cast<uint32_t>(kFirstLockFrames))
         return false;
 
-    float* scores = field->scores;
+    float *scores = field->scores;
     lag_scores(field, scores);
     int32_t best = 0;
     for (int32_t d = 1; d < kDelayLags; ++d)
@@ -186,7 +186,7 @@ bool align_estimate_delay(FieldState* field, FftTable* table, const int16_t* mic
     return adopt_lag(field, scores, best);
 }
 
-void align_reference(FieldState* field, float* aligned)
+void align_reference(FieldState *field, float *aligned)
 {
     const uint32_t first = field->history_count - kFrame; // index of this frame's sample 0
     for (uint32_t n = 0; n < kFrame; ++n) {
@@ -223,7 +223,7 @@ void align_reference(FieldState* field, float* aligned)
 
 // Copies one block of the foreground filter to the time domain per frame;
 // after a full round, measures the main peak and steers the delay.
-void align_track_drift(FieldState* field, EchoState* echo)
+void align_track_drift(FieldState *field, EchoState *echo)
 {
     const uint32_t M = static_cast<uint32_t>(echo->blocks);
     if (!filter_ready(field, echo)) {

@@ -25,7 +25,7 @@ bool is_flag(uint32_t value)
     return value <= 1;
 }
 
-bool options_valid(const OstrelFieldOptions* options)
+bool options_valid(const OstrelFieldOptions *options)
 {
     return is_flag(options->align_enable) && is_flag(options->drift_enable) &&
            is_flag(options->nonlinear_enable) && is_flag(options->residual_enable) &&
@@ -38,7 +38,7 @@ struct FieldLayout {
     uint32_t state_offset, taps_offset, spectra_offset, end;
 };
 
-FieldLayout field_layout_of(const OstrelHandle* handle)
+FieldLayout field_layout_of(const OstrelHandle *handle)
 {
     FieldLayout layout{};
     layout.base = block_layout(handle);
@@ -57,12 +57,12 @@ float power_ratio(int32_t db)
     return ratio;
 }
 
-void init_field(OstrelBlock* block, FieldState* field, const OstrelFieldOptions* options,
-                uint8_t* base, const FieldLayout& layout)
+void init_field(OstrelBlock *block, FieldState *field, const OstrelFieldOptions *options,
+                uint8_t *base, const FieldLayout &layout)
 {
     field->options = *options;
-    field->taps = reinterpret_cast<float*>(base + layout.taps_offset);
-    field->gradient_spectra = reinterpret_cast<float*>(base + layout.spectra_offset);
+    field->taps = reinterpret_cast<float *>(base + layout.taps_offset);
+    field->gradient_spectra = reinterpret_cast<float *>(base + layout.spectra_offset);
     if (block->preprocess_reserved != 0) {
         memcpy(field->window, block->preprocess->window, sizeof(field->window));
     } else {
@@ -83,10 +83,10 @@ void init_field(OstrelBlock* block, FieldState* field, const OstrelFieldOptions*
 }
 
 // Spectra, coherence, residual estimate and recovery, when any stage needs them.
-void analyse_and_steer(OstrelBlock* block, FieldState* field, const int16_t* mic,
-                       const int16_t* shaped, const int16_t* out)
+void analyse_and_steer(OstrelBlock *block, FieldState *field, const int16_t *mic,
+                       const int16_t *shaped, const int16_t *out)
 {
-    const OstrelFieldOptions& o = field->options;
+    const OstrelFieldOptions &o = field->options;
     if (o.residual_enable == 0 && o.recovery_enable == 0 && o.nonlinear_enable == 0)
         return;
     field_spectra(field, &block->echo_fft, mic, shaped, out);
@@ -96,8 +96,8 @@ void analyse_and_steer(OstrelBlock* block, FieldState* field, const int16_t* mic
         recovery_update(field, &block->echo);
 }
 
-void remember_frames(FieldState* field, const int16_t* mic, const int16_t* ref,
-                     const int16_t* shaped, const int16_t* out)
+void remember_frames(FieldState *field, const int16_t *mic, const int16_t *ref,
+                     const int16_t *shaped, const int16_t *out)
 {
     for (uint32_t i = 0; i < kFrame; ++i) {
         field->mic_prev[i] = static_cast<float>(mic[i]);
@@ -109,8 +109,8 @@ void remember_frames(FieldState* field, const int16_t* mic, const int16_t* ref,
 
 } // namespace
 
-uint32_t field_layout(uint32_t records_end, uint32_t blocks, uint32_t* state_offset,
-                      uint32_t* taps_offset, uint32_t* spectra_offset)
+uint32_t field_layout(uint32_t records_end, uint32_t blocks, uint32_t *state_offset,
+                      uint32_t *taps_offset, uint32_t *spectra_offset)
 {
     *state_offset = align_up(records_end, 8);
     *taps_offset = align_up(*state_offset + static_cast<uint32_t>(sizeof(FieldState)), 4);
@@ -118,7 +118,7 @@ uint32_t field_layout(uint32_t records_end, uint32_t blocks, uint32_t* state_off
     return *spectra_offset + (blocks + 1) * kWindow * static_cast<uint32_t>(sizeof(float));
 }
 
-FieldState* field_state_of(OstrelBlock* block)
+FieldState *field_state_of(OstrelBlock *block)
 {
     OstrelHandle handle{};
     handle.tail_length = block->tail_length;
@@ -126,21 +126,21 @@ FieldState* field_state_of(OstrelBlock* block)
     const BlockLayout layout = block_layout(&handle);
     uint32_t state = 0, taps = 0, spectra = 0;
     field_layout(layout.records_end, layout.blocks, &state, &taps, &spectra);
-    return reinterpret_cast<FieldState*>(reinterpret_cast<uint8_t*>(block) + state);
+    return reinterpret_cast<FieldState *>(reinterpret_cast<uint8_t *>(block) + state);
 }
 
-void field_process(OstrelBlock* block, uint32_t input_half, int16_t* out)
+void field_process(OstrelBlock *block, uint32_t input_half, int16_t *out)
 {
-    FieldState* field = field_state_of(block);
-    const OstrelFieldOptions& o = field->options;
-    const int16_t* mic = block->mic_ring + input_half;
-    const int16_t* ref = block->ref_ring + input_half;
+    FieldState *field = field_state_of(block);
+    const OstrelFieldOptions &o = field->options;
+    const int16_t *mic = block->mic_ring + input_half;
+    const int16_t *ref = block->ref_ring + input_half;
     field->frames += 1;
     field->settled_frames += 1;
 
     const bool resample = o.align_enable != 0 || o.drift_enable != 0;
-    float* aligned = field->aligned; // in the block: the stack stays small
-    int16_t* shaped = field->shaped;
+    float *aligned = field->aligned; // in the block: the stack stays small
+    int16_t *shaped = field->shaped;
     if (resample) {
         align_push_reference(field, ref);
         if (o.align_enable != 0 && align_estimate_delay(field, &block->echo_fft, mic, ref)) {
@@ -179,7 +179,7 @@ void field_process(OstrelBlock* block, uint32_t input_half, int16_t* out)
 
 extern "C" {
 
-uint32_t Ostrel_Field_defaults(OstrelFieldOptions* options)
+uint32_t Ostrel_Field_defaults(OstrelFieldOptions *options)
 {
     options->align_enable = 1;
     options->drift_enable = 1;
@@ -190,14 +190,14 @@ uint32_t Ostrel_Field_defaults(OstrelFieldOptions* options)
     return OSTREL_OK;
 }
 
-uint32_t Ostrel_Field_getMemorySize(OstrelHandle* handle, const OstrelFieldOptions* options)
+uint32_t Ostrel_Field_getMemorySize(OstrelHandle *handle, const OstrelFieldOptions *options)
 {
     (void)options; // every stage's state is reserved, so a later change needs no new block
     handle->internal_memory_size = ostrel::field_layout_of(handle).end + ostrel::kSpareBytes;
     return OSTREL_OK;
 }
 
-uint32_t Ostrel_Field_Init(OstrelHandle* handle, const OstrelFieldOptions* options)
+uint32_t Ostrel_Field_Init(OstrelHandle *handle, const OstrelFieldOptions *options)
 {
     using namespace ostrel;
     if (options == nullptr || !options_valid(options))
@@ -207,17 +207,17 @@ uint32_t Ostrel_Field_Init(OstrelHandle* handle, const OstrelFieldOptions* optio
     if (handle->internal_memory == nullptr)
         return OSTREL_ERR_MEMORY;
     const FieldLayout layout = field_layout_of(handle);
-    uint8_t* base = aligned_base(handle->internal_memory);
+    uint8_t *base = aligned_base(handle->internal_memory);
     const uintptr_t padding =
-        static_cast<uintptr_t>(base - static_cast<uint8_t*>(handle->internal_memory));
+        static_cast<uintptr_t>(base - static_cast<uint8_t *>(handle->internal_memory));
     if (handle->internal_memory_size < layout.end + kSpareBytes ||
         padding + layout.end > handle->internal_memory_size)
         return OSTREL_ERR_MEMORY;
     const uint32_t status = libEchoCancel_Init(handle);
     if (status != OSTREL_OK)
         return status;
-    OstrelBlock* block = block_of(handle);
-    init_field(block, reinterpret_cast<FieldState*>(base + layout.state_offset), options, base,
+    OstrelBlock *block = block_of(handle);
+    init_field(block, reinterpret_cast<FieldState *>(base + layout.state_offset), options, base,
                layout);
     return OSTREL_OK;
 }

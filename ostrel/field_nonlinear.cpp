@@ -25,7 +25,7 @@ constexpr float kMaxSaturation = 30.0f;
 
 } // namespace
 
-void nonlinear_shape(const FieldState* field, const float* aligned, int16_t* shaped)
+void nonlinear_shape(const FieldState *field, const float *aligned, int16_t *shaped)
 {
     const float u = field->saturation;
     for (uint32_t i = 0; i < kFrame; ++i) {
@@ -34,13 +34,13 @@ void nonlinear_shape(const FieldState* field, const float* aligned, int16_t* sha
     }
 }
 
-void nonlinear_update(FieldState* field, EchoState* echo, const float* aligned, const int16_t* out,
+void nonlinear_update(FieldState *field, EchoState *echo, const float *aligned, const int16_t *out,
                       bool update)
 {
     const float u = field->saturation;
     const uint32_t M = static_cast<uint32_t>(echo->blocks);
     // df/du = -x s^2 / (2 (1 + u s^2)^1.5), pre-emphasised like the reference.
-    float* g = field->gradient_x;
+    float *g = field->gradient_x;
     memcpy(g, g + kFrame, kFrame * sizeof(float));
     for (uint32_t i = 0; i < kFrame; ++i) {
         const float s = aligned[i] * kFullScale;
@@ -49,7 +49,7 @@ void nonlinear_update(FieldState* field, EchoState* echo, const float* aligned, 
         g[kFrame + i] = d - kPreemphasis * field->gradient_mem;
         field->gradient_mem = d;
     }
-    float* spectra = field->gradient_spectra;
+    float *spectra = field->gradient_spectra;
     memmove(spectra + kWindow, spectra, M * kWindow * sizeof(float));
     fft(echo->table, g, spectra);
 

@@ -23,7 +23,7 @@ constexpr float kBoostLeak = 0.5f;
 
 } // namespace
 
-void recovery_update(FieldState* field, EchoState* echo)
+void recovery_update(FieldState *field, EchoState *echo)
 {
     if (field->far_power <= kFarActivePower) {
         if (field->boost_frames > 0)

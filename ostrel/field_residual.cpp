@@ -41,8 +41,8 @@ constexpr float kNearEndCoherence = 0.3f;
 // about 0.2; only the excess counts as echo.
 constexpr float kCoherenceBias = 0.2f;
 
-void windowed_spectrum(const float* window, const float* prev, const int16_t* now, float* spectrum,
-                       FftTable* table)
+void windowed_spectrum(const float *window, const float *prev, const int16_t *now, float *spectrum,
+                       FftTable *table)
 {
     for (uint32_t i = 0; i < kFrame; ++i) {
         spectrum[i] = prev[i] * window[i];
@@ -52,7 +52,7 @@ void windowed_spectrum(const float* window, const float* prev, const int16_t* no
 }
 
 // (re, im) of bin k of a half-complex spectrum.
-void bin_of(const float* spectrum, int32_t k, float* re, float* im)
+void bin_of(const float *spectrum, int32_t k, float *re, float *im)
 {
     if (k == 0) {
         *re = spectrum[0];
@@ -71,7 +71,7 @@ float blend(float state, float value)
     return state + kSpectralSmoothing * (value - state);
 }
 
-float bin_coherence(const FieldState* field, const float* cross, const float* other, int32_t k)
+float bin_coherence(const FieldState *field, const float *cross, const float *other, int32_t k)
 {
     const float re = cross[2 * k], im = cross[2 * k + 1];
     return (re * re + im * im) / (field->S_xx[k] * other[k] + 1e-6f);
@@ -79,8 +79,8 @@ float bin_coherence(const FieldState* field, const float* cross, const float* ot
 
 } // namespace
 
-void field_spectra(FieldState* field, FftTable* table, const int16_t* mic, const int16_t* aligned,
-                   const int16_t* out)
+void field_spectra(FieldState *field, FftTable *table, const int16_t *mic, const int16_t *aligned,
+                   const int16_t *out)
 {
     windowed_spectrum(field->window, field->aligned_prev, aligned, field->spectrum_x, table);
     windowed_spectrum(field->window, field->mic_prev, mic, field->spectrum_m, table);
@@ -124,7 +124,7 @@ void field_spectra(FieldState* field, FftTable* table, const int16_t* mic, const
     field->erle_slow += follow * (field->erle_fast - field->erle_slow);
 }
 
-void residual_update(FieldState* field)
+void residual_update(FieldState *field)
 {
     float *echo_power = field->echo_power, *out_power = field->out_power;
     for (int32_t k = 0; k < kFieldBins; ++k) {
@@ -155,7 +155,7 @@ void residual_update(FieldState* field)
             coherence += bin_coherence(field, field->S_xe, field->S_ee, k);
         }
         coherence *= 1.0f / static_cast<float>(kBinsPerBand);
-        float* a = field->coef[b];
+        float *a = field->coef[b];
         const float predicted = a[0] * phi[0] + a[1] * phi[1] + a[2] * phi[2];
         // A band whose output is well above the predicted echo and not coherent
         // with the reference holds near-end speech: there the estimate is not

@@ -92,8 +92,8 @@ struct FieldState {
     float erle_fast, erle_slow; // smoothed frame ERLE in dB
     int32_t boost_frames;       // frames of raised step left
 
-    float* taps;             // time-domain foreground filter, M*128 floats
-    float* gradient_spectra; // (M+1)*256 floats, newest first
+    float *taps;             // time-domain foreground filter, M*128 floats
+    float *gradient_spectra; // (M+1)*256 floats, newest first
 };
 
 // Natural logarithm of x > 0 in plain float arithmetic (relative error below
@@ -126,41 +126,41 @@ inline int16_t round_sample(float v)
 // The canceller describes the room: it says so itself, or it has had 1.5 s
 // since a restart (after a restart it may converge so fast that its own
 // test, which needs a high leak estimate, never passes).
-inline bool filter_ready(const FieldState* field, const EchoState* echo)
+inline bool filter_ready(const FieldState *field, const EchoState *echo)
 {
     return echo->adapted != 0 || field->settled_frames > 190;
 }
 
 // Field record and arrays after the default records; returns bytes needed.
-uint32_t field_layout(uint32_t records_end, uint32_t blocks, uint32_t* state_offset,
-                      uint32_t* taps_offset, uint32_t* spectra_offset);
+uint32_t field_layout(uint32_t records_end, uint32_t blocks, uint32_t *state_offset,
+                      uint32_t *taps_offset, uint32_t *spectra_offset);
 
-FieldState* field_state_of(OstrelBlock* block);
+FieldState *field_state_of(OstrelBlock *block);
 
 // Per-frame pipeline, called by Ostrel_Process in field mode.
-void field_process(OstrelBlock* block, uint32_t input_half, int16_t* out);
+void field_process(OstrelBlock *block, uint32_t input_half, int16_t *out);
 
 // Alignment stage.
-void align_init(FieldState* field);
-void align_push_reference(FieldState* field, const int16_t* ref);
+void align_init(FieldState *field);
+void align_push_reference(FieldState *field, const int16_t *ref);
 // Returns true when the adopted delay changed (the canceller must restart).
-bool align_estimate_delay(FieldState* field, FftTable* table, const int16_t* mic,
-                          const int16_t* ref);
-void align_reference(FieldState* field, float* aligned);
-void align_track_drift(FieldState* field, EchoState* echo);
+bool align_estimate_delay(FieldState *field, FftTable *table, const int16_t *mic,
+                          const int16_t *ref);
+void align_reference(FieldState *field, float *aligned);
+void align_track_drift(FieldState *field, EchoState *echo);
 
 // Nonlinear stage.
-void nonlinear_shape(const FieldState* field, const float* aligned, int16_t* shaped);
-void nonlinear_update(FieldState* field, EchoState* echo, const float* aligned, const int16_t* out,
+void nonlinear_shape(const FieldState *field, const float *aligned, int16_t *shaped);
+void nonlinear_update(FieldState *field, EchoState *echo, const float *aligned, const int16_t *out,
                       bool update);
 
 // Coherence statistics of reference, microphone and output.
-void field_spectra(FieldState* field, FftTable* table, const int16_t* mic, const int16_t* aligned,
-                   const int16_t* out);
+void field_spectra(FieldState *field, FftTable *table, const int16_t *mic, const int16_t *aligned,
+                   const int16_t *out);
 // Residual-echo estimate into field->residual.
-void residual_update(FieldState* field);
+void residual_update(FieldState *field);
 // Raises the canceller's step after an echo-path change.
-void recovery_update(FieldState* field, EchoState* echo);
+void recovery_update(FieldState *field, EchoState *echo);
 
 } // namespace ostrel
 

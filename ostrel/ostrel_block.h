@@ -23,12 +23,13 @@
 #include "ostrel.h"
 #include "preprocess.h"
 
-namespace ostrel {
+namespace ostrel
+{
 
-constexpr uint32_t kFrame = OSTREL_FRAME_SIZE;         // samples per Ostrel_Process
-constexpr uint32_t kWindow = 2 * kFrame;               // transform size
-constexpr uint32_t kRingLength = 2 * kFrame;           // two frames per ring
-constexpr uint32_t kChunk = OSTREL_SAMPLES_PER_INPUT;  // samples per Ostrel_Data_Input
+constexpr uint32_t kFrame = OSTREL_FRAME_SIZE;        // samples per Ostrel_Process
+constexpr uint32_t kWindow = 2 * kFrame;              // transform size
+constexpr uint32_t kRingLength = 2 * kFrame;          // two frames per ring
+constexpr uint32_t kChunk = OSTREL_SAMPLES_PER_INPUT; // samples per Ostrel_Data_Input
 constexpr int32_t kSamplingRate = 16000;
 constexpr int32_t kPreprocessBands = 24;
 constexpr int32_t kFilterBankType = 1;
@@ -39,37 +40,38 @@ constexpr uint16_t kFirstHalfReady = 1;
 constexpr uint16_t kSecondHalfReady = 2;
 
 struct OstrelBlock {
-  PreprocessState *preprocess;       // null when no preprocessor is reserved
-  FilterBank *filterbank;            // null likewise
-  FftTable *preprocess_fft;          // null likewise
-  EchoState echo;
-  FftTable echo_fft;                 // n = 256
-  uint16_t mic_stride;               // 1 or more
-  uint16_t ref_stride;
-  uint16_t out_stride;
-  uint16_t write_index;              // next input ring position, 0..255
-  uint16_t read_index;               // next output ring position, 0..255
-  int16_t mic_ring[kRingLength];
-  int16_t ref_ring[kRingLength];
-  int16_t out_ring[kRingLength];
-  volatile uint16_t frame_ready;     // kNoFrame, kFirstHalfReady, kSecondHalfReady
-  uint8_t preprocess_reserved;
-  uint8_t preprocess_active;         // denoise_enable bit 0
-  uint8_t echo_active;               // always 1
-  uint8_t field_active;              // 1: Ostrel_Field_Init set up field mode
-  uint16_t tail_length;              // effective L, 1..65535
+    PreprocessState *preprocess; // null when no preprocessor is reserved
+    FilterBank *filterbank;      // null likewise
+    FftTable *preprocess_fft;    // null likewise
+    EchoState echo;
+    FftTable echo_fft;   // n = 256
+    uint16_t mic_stride; // 1 or more
+    uint16_t ref_stride;
+    uint16_t out_stride;
+    uint16_t write_index; // next input ring position, 0..255
+    uint16_t read_index;  // next output ring position, 0..255
+    int16_t mic_ring[kRingLength];
+    int16_t ref_ring[kRingLength];
+    int16_t out_ring[kRingLength];
+    volatile uint16_t frame_ready; // kNoFrame, kFirstHalfReady, kSecondHalfReady
+    uint8_t preprocess_reserved;
+    uint8_t preprocess_active; // denoise_enable bit 0
+    uint8_t echo_active;       // always 1
+    uint8_t field_active;      // 1: Ostrel_Field_Init set up field mode
+    uint16_t tail_length;      // effective L, 1..65535
 };
 
 // Record sizes of the memory formula; a record that needs more on some
 // target (wider pointers) takes its own size instead.
-constexpr uint32_t at_least(uint32_t nominal, size_t actual) {
-  return actual > nominal ? static_cast<uint32_t>(actual) : nominal;
+constexpr uint32_t at_least(uint32_t nominal, size_t actual)
+{
+    return actual > nominal ? static_cast<uint32_t>(actual) : nominal;
 }
 constexpr uint32_t kFixedBytes = at_least(17748u, sizeof(OstrelBlock));
 constexpr uint32_t kPreprocessStateBytes = at_least(13468u, sizeof(PreprocessState));
 constexpr uint32_t kPreprocessFftBytes = at_least(3204u, sizeof(FftTable));
 constexpr uint32_t kFilterBankBytes = at_least(2152u, sizeof(FilterBank));
-constexpr uint32_t kSpareBytes = 8;  // 4 for rounding up, 4 more, as the formula adds
+constexpr uint32_t kSpareBytes = 8; // 4 for rounding up, 4 more, as the formula adds
 
 constexpr size_t kMaxRecordAlign = 8;
 static_assert(alignof(OstrelBlock) <= kMaxRecordAlign, "block record alignment");
@@ -89,16 +91,16 @@ static_assert(sizeof(FilterBank) <= 2152u, "filter bank exceeds 2152 bytes");
 
 // Offsets from the aligned start of the block, and the total it needs.
 struct BlockLayout {
-  uint32_t tail_length;       // L
-  uint32_t blocks;            // M
-  uint32_t spectra;           // X, W, foreground: (M+1)*256 floats each
-  uint32_t spectra_offset;
-  uint32_t lambda_offset;     // L floats
-  uint32_t preprocess_offset; // 0 when not reserved
-  uint32_t preprocess_fft_offset;
-  uint32_t filterbank_offset;
-  uint32_t records_end;       // end of the last record
-  uint32_t memory_size;       // bytes the caller provides
+    uint32_t tail_length; // L
+    uint32_t blocks;      // M
+    uint32_t spectra;     // X, W, foreground: (M+1)*256 floats each
+    uint32_t spectra_offset;
+    uint32_t lambda_offset;     // L floats
+    uint32_t preprocess_offset; // 0 when not reserved
+    uint32_t preprocess_fft_offset;
+    uint32_t filterbank_offset;
+    uint32_t records_end; // end of the last record
+    uint32_t memory_size; // bytes the caller provides
 };
 
 // Layout for the handle's tail length and preprocessor reservation.
@@ -110,6 +112,6 @@ OstrelBlock *block_of(const OstrelHandle *handle);
 // Start of the records: the block's address rounded up for OstrelBlock.
 uint8_t *aligned_base(void *memory);
 
-}  // namespace ostrel
+} // namespace ostrel
 
 #endif

@@ -4,23 +4,35 @@
 
 extern "C" {
 
-uint32_t Ostrel_getMemorySize(OstrelHandle *handle) { return libEchoCancel_getMemorySize(handle); }
-
-uint32_t Ostrel_Init(OstrelHandle *handle) { return libEchoCancel_Init(handle); }
-
-uint32_t Ostrel_setConfig(OstrelHandle *handle, const OstrelConfig *config) {
-  return libEchoCancel_setConfig(handle, config);
+uint32_t Ostrel_getMemorySize(OstrelHandle *handle)
+{
+    return libEchoCancel_getMemorySize(handle);
 }
 
-uint32_t Ostrel_getConfig(OstrelHandle *handle, OstrelConfig *config) {
-  return libEchoCancel_getConfig(handle, config);
+uint32_t Ostrel_Init(OstrelHandle *handle)
+{
+    return libEchoCancel_Init(handle);
+}
+
+uint32_t Ostrel_setConfig(OstrelHandle *handle, const OstrelConfig *config)
+{
+    return libEchoCancel_setConfig(handle, config);
+}
+
+uint32_t Ostrel_getConfig(OstrelHandle *handle, OstrelConfig *config)
+{
+    return libEchoCancel_getConfig(handle, config);
 }
 
 uint32_t Ostrel_Data_Input(const int16_t *mic, const int16_t *ref, int16_t *out,
-                           OstrelHandle *handle) {
-  return libEchoCancel_Data_Input(mic, ref, out, handle);
+                           OstrelHandle *handle)
+{
+    return libEchoCancel_Data_Input(mic, ref, out, handle);
 }
 
-uint32_t Ostrel_Process(OstrelHandle *handle) { return libEchoCancel_Process(handle); }
+uint32_t Ostrel_Process(OstrelHandle *handle)
+{
+    return libEchoCancel_Process(handle);
+}
 
-}  // extern "C"
+} // extern "C"

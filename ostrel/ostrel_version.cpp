@@ -3,11 +3,13 @@
 
 #include <string.h>
 
-namespace {
+namespace
+{
 const char kVersionText[] = "ZQ Ostrel v2.0.0";
 }
 
-extern "C" uint32_t Ostrel_GetLibVersion(char *buffer) {
-  memcpy(buffer, kVersionText, sizeof kVersionText);
-  return static_cast<uint32_t>(sizeof kVersionText - 1);
+extern "C" uint32_t Ostrel_GetLibVersion(char *buffer)
+{
+    memcpy(buffer, kVersionText, sizeof kVersionText);
+    return static_cast<uint32_t>(sizeof kVersionText - 1);
 }

@@ -17,11 +17,17 @@ BoardLayout withMarkers(BoardLayout layout, BoardKind kind)
 
 const BoardLayout marrowinLayout = [] {
     BoardLayout b;
-    b.centreX = 303; b.centreY = 243;
-    b.markerWidth = 45; b.markerHeight = 60;
-    b.wedgeLength = 500; b.wedgeWidth = 800;
-    b.dotSize = 15; b.ringRadius = 160; b.labelRadius = 210;
-    b.markerGapX = 8; b.markerGapY = 8;
+    b.centreX = 303;
+    b.centreY = 243;
+    b.markerWidth = 45;
+    b.markerHeight = 60;
+    b.wedgeLength = 500;
+    b.wedgeWidth = 800;
+    b.dotSize = 15;
+    b.ringRadius = 160;
+    b.labelRadius = 210;
+    b.markerGapX = 8;
+    b.markerGapY = 8;
     b.wedgeOpacity = 0.1f;
     b.photograph = "://images/RoridaruZazo.jpg";
     return withMarkers(b, BoardKind::Marrowin);
@@ -29,11 +35,17 @@ const BoardLayout marrowinLayout = [] {
 
 const BoardLayout zodurevLayout = [] {
     BoardLayout b;
-    b.centreX = 303; b.centreY = 228;
-    b.markerWidth = 40; b.markerHeight = 50;
-    b.wedgeLength = 500; b.wedgeWidth = 800;
-    b.dotSize = 15; b.ringRadius = 160; b.labelRadius = 200;
-    b.markerGapX = 50; b.markerGapY = 50;
+    b.centreX = 303;
+    b.centreY = 228;
+    b.markerWidth = 40;
+    b.markerHeight = 50;
+    b.wedgeLength = 500;
+    b.wedgeWidth = 800;
+    b.dotSize = 15;
+    b.ringRadius = 160;
+    b.labelRadius = 200;
+    b.markerGapX = 50;
+    b.markerGapY = 50;
     b.wedgeOpacity = 0.1f;
     b.photograph = "://images/AudioIn.jpg";
     return withMarkers(b, BoardKind::Zodurev);
@@ -41,11 +53,17 @@ const BoardLayout zodurevLayout = [] {
 
 const BoardLayout u4Layout = [] {
     BoardLayout b;
-    b.centreX = 260; b.centreY = 172;
-    b.markerWidth = 100; b.markerHeight = 80;
-    b.wedgeLength = 500; b.wedgeWidth = 800;
-    b.dotSize = 10; b.ringRadius = 115; b.labelRadius = 150;
-    b.markerGapX = 0; b.markerGapY = 0;
+    b.centreX = 260;
+    b.centreY = 172;
+    b.markerWidth = 100;
+    b.markerHeight = 80;
+    b.wedgeLength = 500;
+    b.wedgeWidth = 800;
+    b.dotSize = 10;
+    b.ringRadius = 115;
+    b.labelRadius = 150;
+    b.markerGapX = 0;
+    b.markerGapY = 0;
     b.wedgeOpacity = 0.1f;
     b.photograph = "://images/CARDIOID_ONLY.jpg";
     return withMarkers(b, BoardKind::U4);

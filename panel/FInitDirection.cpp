@@ -7,8 +7,8 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontInfo>
-#include <QRawFont>
 #include <QPixmap>
+#include <QRawFont>
 
 #include <cmath>
 

@@ -12,8 +12,8 @@
 // is that of the decimation filter reading the same microphone: the delay
 // reads the bytes in the filter's time order (with stride 1 and byte swap,
 // each 16-bit word's higher-addressed byte first).
-void delay_setup_bits(DelayRecord *rec, uint16_t stride, uint16_t bytes_per_call,
-                      uint16_t bits, uint16_t byte_swap);
+void delay_setup_bits(DelayRecord *rec, uint16_t stride, uint16_t bytes_per_call, uint16_t bits,
+                      uint16_t byte_swap);
 
 // Sets up the one-sample delay Delay_1 on 16-sample arrays of stride 1.
 void delay_setup_sample(DelayRecord *rec);

@@ -11,8 +11,8 @@
 // the second microphone, from the configuration table. The front record
 // scales its delayed input (microphone 2), the rear record its direct input
 // (microphone 2). States are cleared.
-void equaliser_configure(EqualiserRecord *front, EqualiserRecord *rear,
-                         uint16_t distance, float gain);
+void equaliser_configure(EqualiserRecord *front, EqualiserRecord *rear, uint16_t distance,
+                         float gain);
 
 // BeamFormer_SetGain: recomputes the equalisers from the estimated gain,
 // with the table of the automatic gain update.

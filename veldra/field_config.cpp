@@ -44,7 +44,7 @@ float field_cos(float x)
     return field_sin(x + 0.5f * FIELD_PI);
 }
 
-extern "C" uint32_t Veldra_getFieldDefaults(VeldraFieldOptions* options)
+extern "C" uint32_t Veldra_getFieldDefaults(VeldraFieldOptions *options)
 {
     options->decimation = 1;
     options->protected_null = 1;
@@ -54,14 +54,14 @@ extern "C" uint32_t Veldra_getFieldDefaults(VeldraFieldOptions* options)
     return 0;
 }
 
-static uint32_t spec_size(const VeldraHandle* handle)
+static uint32_t spec_size(const VeldraHandle *handle)
 {
     VeldraHandle sized = *handle;
     Veldra_getMemorySize(&sized);
     return sized.internal_memory_size;
 }
 
-extern "C" uint32_t Veldra_getFieldMemorySize(VeldraHandle* handle)
+extern "C" uint32_t Veldra_getFieldMemorySize(VeldraHandle *handle)
 {
     // Room to align the field region to 8 bytes behind the specified part.
     const uint32_t size = spec_size(handle) + 4u + (uint32_t)sizeof(FieldState);
@@ -70,14 +70,14 @@ extern "C" uint32_t Veldra_getFieldMemorySize(VeldraHandle* handle)
 }
 
 // Copies valid options; a bad one is replaced by its default.
-static uint32_t store_options(FieldState* fs, const VeldraFieldOptions* options)
+static uint32_t store_options(FieldState *fs, const VeldraFieldOptions *options)
 {
     VeldraFieldOptions o;
     Veldra_getFieldDefaults(&o);
     uint32_t errors = 0;
     const uint8_t flags[4] = {options->decimation, options->protected_null, options->postfilter,
                               options->calibration};
-    uint8_t* stored[4] = {&o.decimation, &o.protected_null, &o.postfilter, &o.calibration};
+    uint8_t *stored[4] = {&o.decimation, &o.protected_null, &o.postfilter, &o.calibration};
     for (int i = 0; i < 4; ++i) {
         if (flags[i] > 1u)
             errors = VELDRA_ERR_FIELD;
@@ -99,10 +99,10 @@ static uint32_t store_options(FieldState* fs, const VeldraFieldOptions* options)
     return errors;
 }
 
-extern "C" uint32_t Veldra_InitField(VeldraHandle* handle, const VeldraFieldOptions* options)
+extern "C" uint32_t Veldra_InitField(VeldraHandle *handle, const VeldraFieldOptions *options)
 {
     uint32_t errors = Veldra_Init(handle);
-    VeldraControl* ctrl = veldra_control(handle);
+    VeldraControl *ctrl = veldra_control(handle);
     uint32_t at = spec_size(handle);
     VeldraHandle field_sized = *handle;
     Veldra_getFieldMemorySize(&field_sized);
@@ -111,7 +111,7 @@ extern "C" uint32_t Veldra_InitField(VeldraHandle* handle, const VeldraFieldOpti
     const uintptr_t address = reinterpret_cast<uintptr_t>(ctrl) + at;
     at += (uint32_t)(((address + 7u) & ~(uintptr_t)7u) - address);
     ctrl->field_at = at;
-    FieldState* fs = field_state(ctrl);
+    FieldState *fs = field_state(ctrl);
     errors |= store_options(fs, options);
     fs->mic2_gain = CALIBRATED_GAIN_START;
     fft_table_init(&fs->fft, FIELD_WINDOW);
@@ -120,9 +120,9 @@ extern "C" uint32_t Veldra_InitField(VeldraHandle* handle, const VeldraFieldOpti
     return errors;
 }
 
-extern "C" uint32_t Veldra_setFieldOptions(VeldraHandle* handle, const VeldraFieldOptions* options)
+extern "C" uint32_t Veldra_setFieldOptions(VeldraHandle *handle, const VeldraFieldOptions *options)
 {
-    VeldraControl* ctrl = veldra_control(handle);
+    VeldraControl *ctrl = veldra_control(handle);
     if (ctrl->field_at == 0 || options == nullptr)
         return VELDRA_ERR_FIELD;
     const uint32_t errors = store_options(field_state(ctrl), options);
@@ -131,7 +131,7 @@ extern "C" uint32_t Veldra_setFieldOptions(VeldraHandle* handle, const VeldraFie
     return errors;
 }
 
-float field_estimated_gain(VeldraControl* ctrl)
+float field_estimated_gain(VeldraControl *ctrl)
 {
     return field_state(ctrl)->mic2_gain;
 }
@@ -145,10 +145,10 @@ static uint16_t decimation_code_for(uint32_t khz)
 }
 
 // The standard filters A and B on the microphones as delivered.
-static void setup_standard_filter(VeldraControl* ctrl, int which, uint16_t stride)
+static void setup_standard_filter(VeldraControl *ctrl, int which, uint16_t stride)
 {
-    PdmFilterRecord* rec = veldra_region<PdmFilterRecord>(ctrl, ctrl->filter_at[which]);
-    PdmFilterConfig* cfg = veldra_region<PdmFilterConfig>(ctrl, ctrl->filter_config_at[which]);
+    PdmFilterRecord *rec = veldra_region<PdmFilterRecord>(ctrl, ctrl->filter_at[which]);
+    PdmFilterConfig *cfg = veldra_region<PdmFilterConfig>(ctrl, ctrl->filter_config_at[which]);
     rec->bit_order = 0;
     rec->byte_swap = 1;
     rec->hp_coefficient = PDM_FILTER_HP_COEFFICIENT;
@@ -161,7 +161,7 @@ static void setup_standard_filter(VeldraControl* ctrl, int which, uint16_t strid
     PDM_Filter_setConfig(rec, cfg);
 }
 
-static void setup_decimation(VeldraControl* ctrl, FieldState* fs)
+static void setup_decimation(VeldraControl *ctrl, FieldState *fs)
 {
     if (ctrl->data_format != VELDRA_FORMAT_PDM)
         return;
@@ -197,9 +197,9 @@ static float protected_weight(float a)
     return limit;
 }
 
-static void setup_bins(VeldraControl* ctrl, FieldState* fs)
+static void setup_bins(VeldraControl *ctrl, FieldState *fs)
 {
-    FieldBinSetup& s = fs->setup;
+    FieldBinSetup &s = fs->setup;
     const float tau = (float)ctrl->mic_distance * 1e-4f / FIELD_SOUND_SPEED * 16000.0f; // samples
     // The standard equaliser: front = KF (x1 - (KR / KF) P x2) / (256 - pole e^-jw).
     EqualiserRecord standard;
@@ -244,9 +244,9 @@ static void setup_bins(VeldraControl* ctrl, FieldState* fs)
     }
 }
 
-void field_configure(VeldraControl* ctrl)
+void field_configure(VeldraControl *ctrl)
 {
-    FieldState* fs = field_state(ctrl);
+    FieldState *fs = field_state(ctrl);
     setup_decimation(ctrl, fs);
     setup_bins(ctrl, fs);
     fs->spectral_setup = 1;

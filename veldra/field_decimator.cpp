@@ -27,7 +27,7 @@ int32_t field_decimator_plan(uint32_t clock_khz)
     return -1;
 }
 
-uint32_t field_decimator_init(FieldDecimator* dec, uint32_t clock_khz, uint32_t stride,
+uint32_t field_decimator_init(FieldDecimator *dec, uint32_t clock_khz, uint32_t stride,
                               uint32_t byte_swap, uint32_t volume_db)
 {
     memset(dec, 0, sizeof *dec);
@@ -43,7 +43,7 @@ uint32_t field_decimator_init(FieldDecimator* dec, uint32_t clock_khz, uint32_t 
 
 // Sixth-order comb of factor 8: one value per byte, the sum of the six
 // tables over this byte and the five before it.
-static void comb_bytes(const uint8_t* input, uint32_t count, FieldDecimator* dec, int32_t* y)
+static void comb_bytes(const uint8_t *input, uint32_t count, FieldDecimator *dec, int32_t *y)
 {
     uint32_t b1 = dec->recent[0], b2 = dec->recent[1], b3 = dec->recent[2];
     uint32_t b4 = dec->recent[3], b5 = dec->recent[4];
@@ -68,11 +68,11 @@ static void comb_bytes(const uint8_t* input, uint32_t count, FieldDecimator* dec
 
 // Binomial (1 + z^-1)^6 and decimation by 2; the sum of 64 is brought down
 // by 8 with rounding, so each halving adds 3 bits of headroom use.
-static uint32_t halve(int32_t* in, uint32_t count, int32_t* out)
+static uint32_t halve(int32_t *in, uint32_t count, int32_t *out)
 {
     const uint32_t history = FIELD_HALVING_TAPS - 1;
     for (uint32_t j = 0; j < count / 2u; ++j) {
-        const int32_t* x = in + 2u * j + 1u; // x[0..6], x[6] the newest
+        const int32_t *x = in + 2u * j + 1u; // x[0..6], x[6] the newest
         const int32_t sum = (x[0] + x[6]) + 6 * (x[1] + x[5]) + 15 * (x[2] + x[4]) + 20 * x[3];
         out[j] = (sum + 4) >> 3;
     }
@@ -91,7 +91,7 @@ static int16_t saturate16(int64_t v)
 
 // DC blocker y = x - x1 + (1 - 2^-8) y1, kept with 8 extra bits so that
 // its rounding leaves no offset; then volume and saturation.
-static int16_t finish_sample(int32_t x, FieldDecimator* dec)
+static int16_t finish_sample(int32_t x, FieldDecimator *dec)
 {
     const int64_t held = dec->dc_out;
     const int64_t y = (int64_t)(x - dec->dc_in) * (1 << DC_EXTRA_BITS) + held -
@@ -107,15 +107,15 @@ static int16_t finish_sample(int32_t x, FieldDecimator* dec)
     return saturate16(v);
 }
 
-static void fir_decimate(const FieldDecimatorPlan& plan, FieldDecimator* dec, int16_t* output)
+static void fir_decimate(const FieldDecimatorPlan &plan, FieldDecimator *dec, int16_t *output)
 {
     const uint32_t taps = plan.taps;
     const uint32_t half = taps / 2u;
-    const int32_t* h = plan.half_taps;
-    int32_t* x = dec->fir_in;
+    const int32_t *h = plan.half_taps;
+    int32_t *x = dec->fir_in;
     for (uint32_t o = 0; o < 16u; ++o) {
-        const int32_t* newest = x + taps - 2u + (o + 1u) * plan.factor;
-        const int32_t* oldest = newest - (taps - 1u);
+        const int32_t *newest = x + taps - 2u + (o + 1u) * plan.factor;
+        const int32_t *oldest = newest - (taps - 1u);
         int64_t acc = (int64_t)h[half] * newest[-(int32_t)half];
         for (uint32_t n = 0; n < half; ++n)
             acc += (int64_t)h[n] * (int32_t)(oldest[n] + newest[-(int32_t)n]);
@@ -125,23 +125,23 @@ static void fir_decimate(const FieldDecimatorPlan& plan, FieldDecimator* dec, in
     memmove(x, x + 16u * plan.factor, (taps - 1u) * sizeof(int32_t));
 }
 
-void field_decimate(const uint8_t* input, int16_t* output, FieldDecimator* dec)
+void field_decimate(const uint8_t *input, int16_t *output, FieldDecimator *dec)
 {
     if (dec->plan >= FIELD_DECIMATOR_CLOCKS) {
         memset(output, 0, 16 * sizeof(int16_t));
         return;
     }
-    const FieldDecimatorPlan& plan = kFieldDecimatorPlans[dec->plan];
+    const FieldDecimatorPlan &plan = kFieldDecimatorPlans[dec->plan];
     const uint32_t bytes = plan.clock_khz / 8u;
     const uint32_t fir_history = plan.taps - 1u;
     const uint32_t halving_history = FIELD_HALVING_TAPS - 1;
     // Each stage writes behind the history of the next one.
-    int32_t* stage_out =
+    int32_t *stage_out =
         plan.halvings == 0 ? dec->fir_in + fir_history : dec->halving_in[0] + halving_history;
     comb_bytes(input, bytes, dec, stage_out);
     uint32_t count = bytes;
     for (uint32_t s = 0; s < plan.halvings; ++s) {
-        int32_t* next = s + 1u == plan.halvings ? dec->fir_in + fir_history
+        int32_t *next = s + 1u == plan.halvings ? dec->fir_in + fir_history
                                                 : dec->halving_in[s + 1u] + halving_history;
         count = halve(dec->halving_in[s], count, next);
     }

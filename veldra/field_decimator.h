@@ -24,7 +24,7 @@ typedef struct FieldDecimatorPlan {
     uint32_t halvings;        // binomial halvings after the byte stage
     uint32_t factor;          // FIR decimation to 16 kHz
     uint32_t taps;            // FIR length (odd, symmetric)
-    const int32_t* half_taps; // first (taps + 1) / 2 coefficients, the centre last
+    const int32_t *half_taps; // first (taps + 1) / 2 coefficients, the centre last
 } FieldDecimatorPlan;
 
 extern const int32_t kFieldCombTables[FIELD_COMB_BYTES][256];
@@ -52,10 +52,10 @@ int32_t field_decimator_plan(uint32_t clock_khz);
 // Clears the history and sets clock, input layout and volume (0..51 dB).
 // Returns 0, or 1 for a clock without a plan (the decimator then writes
 // silence).
-uint32_t field_decimator_init(FieldDecimator* dec, uint32_t clock_khz, uint32_t stride,
+uint32_t field_decimator_init(FieldDecimator *dec, uint32_t clock_khz, uint32_t stride,
                               uint32_t byte_swap, uint32_t volume_db);
 
 // One millisecond: clock / 8 bytes in, 16 samples out.
-void field_decimate(const uint8_t* input, int16_t* output, FieldDecimator* dec);
+void field_decimate(const uint8_t *input, int16_t *output, FieldDecimator *dec);
 
 #endif

@@ -6,18 +6,18 @@
 #include "field_mode.h"
 #include "pdm_filter.h"
 
-static void take_pcm(int16_t* dst, const int16_t* src, uint32_t stride)
+static void take_pcm(int16_t *dst, const int16_t *src, uint32_t stride)
 {
     for (uint32_t i = 0; i < VELDRA_FRAME; ++i)
         dst[i] = src[i * stride];
 }
 
-static void microphones(const void* mic1, const void* mic2, VeldraControl* ctrl, FieldState* fs)
+static void microphones(const void *mic1, const void *mic2, VeldraControl *ctrl, FieldState *fs)
 {
     if (ctrl->data_format == VELDRA_FORMAT_PDM) {
         if (fs->options.decimation) {
-            field_decimate(static_cast<const uint8_t*>(mic1), ctrl->f1, &fs->decimator[0]);
-            field_decimate(static_cast<const uint8_t*>(mic2), ctrl->f2, &fs->decimator[1]);
+            field_decimate(static_cast<const uint8_t *>(mic1), ctrl->f1, &fs->decimator[0]);
+            field_decimate(static_cast<const uint8_t *>(mic2), ctrl->f2, &fs->decimator[1]);
         } else {
             PDM_Filter(mic1, ctrl->f1,
                        veldra_region<PdmFilterRecord>(ctrl, ctrl->filter_at[FILTER_A]));
@@ -25,8 +25,8 @@ static void microphones(const void* mic1, const void* mic2, VeldraControl* ctrl,
                        veldra_region<PdmFilterRecord>(ctrl, ctrl->filter_at[FILTER_B]));
         }
     } else if (ctrl->delay_enable) {
-        take_pcm(ctrl->f1, static_cast<const int16_t*>(mic1), ctrl->mic1_stride);
-        take_pcm(ctrl->f2, static_cast<const int16_t*>(mic2), ctrl->mic2_stride);
+        take_pcm(ctrl->f1, static_cast<const int16_t *>(mic1), ctrl->mic1_stride);
+        take_pcm(ctrl->f2, static_cast<const int16_t *>(mic2), ctrl->mic2_stride);
     } else {
         // Each buffer: 16 samples, then a delayed copy that field mode does not need.
         memcpy(ctrl->f1, mic1, sizeof ctrl->f1);
@@ -34,13 +34,13 @@ static void microphones(const void* mic1, const void* mic2, VeldraControl* ctrl,
     }
 }
 
-uint32_t field_first_step(const void* mic1, const void* mic2, int16_t* out, VeldraControl* ctrl)
+uint32_t field_first_step(const void *mic1, const void *mic2, int16_t *out, VeldraControl *ctrl)
 {
-    FieldState* fs = field_state(ctrl);
+    FieldState *fs = field_state(ctrl);
     microphones(mic1, mic2, ctrl, fs);
     memcpy(ctrl->front, ctrl->f1, sizeof ctrl->front);
     memcpy(ctrl->rear, ctrl->f2, sizeof ctrl->rear);
-    const int16_t* channel1 = nullptr;
+    const int16_t *channel1 = nullptr;
     if (ctrl->second_output == VELDRA_SECOND_OUTPUT_MIC1)
         channel1 = ctrl->f1;
     if (ctrl->second_output == VELDRA_SECOND_OUTPUT_REAR) {

@@ -51,26 +51,26 @@ typedef struct FieldState {
     int16_t rear_ring[VELDRA_RING]; // rear beam for output channel 1
 } FieldState;
 
-static inline FieldState* field_state(VeldraControl* ctrl)
+static inline FieldState *field_state(VeldraControl *ctrl)
 {
     return veldra_region<FieldState>(ctrl, ctrl->field_at);
 }
 
 // Applies the stored spacing, gain, volume and options (after a
 // reconfiguring Veldra_setConfig or new options).
-void field_configure(VeldraControl* ctrl);
+void field_configure(VeldraControl *ctrl);
 
 // The first step in field mode: both microphones to 16 kHz PCM into the
 // front and rear rings, play-out, block counting.
-uint32_t field_first_step(const void* mic1, const void* mic2, int16_t* out, VeldraControl* ctrl);
+uint32_t field_first_step(const void *mic1, const void *mic2, int16_t *out, VeldraControl *ctrl);
 
 // One block: microphone 1 and 2 halves in, output half (and the rear-beam
 // half at ring offset target_at) out.
-void field_second_step(VeldraControl* ctrl, const int16_t* mic1, const int16_t* mic2, int16_t* out,
+void field_second_step(VeldraControl *ctrl, const int16_t *mic1, const int16_t *mic2, int16_t *out,
                        uint32_t target_at);
 
 // Gain applied to microphone 2 in field mode.
-float field_estimated_gain(VeldraControl* ctrl);
+float field_estimated_gain(VeldraControl *ctrl);
 
 // sin and cos in single precision from arithmetic alone, so that host and
 // target compute the same bits.

@@ -25,10 +25,10 @@ static float clamp(float v, float lo, float hi)
 }
 
 // Windowed frame of the previous and the new block, transformed in place.
-static void analyse(FieldState* fs, int m, const int16_t* block)
+static void analyse(FieldState *fs, int m, const int16_t *block)
 {
-    float* x = fs->spectrum[m];
-    float* history = fs->history[m];
+    float *x = fs->spectrum[m];
+    float *history = fs->history[m];
     for (int i = 0; i < VELDRA_BLOCK; ++i) {
         x[i] = history[i] * fs->window[i];
         const float sample = (float)block[i];
@@ -41,10 +41,10 @@ static void analyse(FieldState* fs, int m, const int16_t* block)
 // Second-microphone gain: the two microphones hear a distant source equally
 // loud, so the ratio of their long-term band powers is their sensitivity
 // ratio, whatever the direction and level of the sound.
-static void calibrate(FieldState* fs)
+static void calibrate(FieldState *fs)
 {
-    const float* x1 = fs->spectrum[0];
-    const float* x2 = fs->spectrum[1];
+    const float *x1 = fs->spectrum[0];
+    const float *x2 = fs->spectrum[1];
     float p1 = 0.0f, p2 = 0.0f;
     for (int k = CALIBRATION_FIRST_BIN; k <= CALIBRATION_LAST_BIN; ++k) {
         p1 += x1[2 * k - 1] * x1[2 * k - 1] + x1[2 * k] * x1[2 * k];
@@ -58,7 +58,7 @@ static void calibrate(FieldState* fs)
     fs->mic2_gain = clamp(sqrtf(ratio), CALIBRATION_MIN_GAIN, CALIBRATION_MAX_GAIN);
 }
 
-static inline void get_bin(const float* x, int k, float& re, float& im)
+static inline void get_bin(const float *x, int k, float &re, float &im)
 {
     if (k == 0) {
         re = x[0];
@@ -72,7 +72,7 @@ static inline void get_bin(const float* x, int k, float& re, float& im)
     }
 }
 
-static inline void put_bin(float* x, int k, float re, float im)
+static inline void put_bin(float *x, int k, float re, float im)
 {
     if (k == 0) {
         x[0] = re;
@@ -96,7 +96,7 @@ static inline void put_bin(float* x, int k, float re, float im)
 // in front and move the blend back to the fixed one, which they reach at
 // LIFT_FRONT; with little interference the weight falls back to the fixed
 // blend too (low self-noise).
-static float lifted_blend(FieldBinState& st, int k, float fixed, float a_re, float a_im,
+static float lifted_blend(FieldBinState &st, int k, float fixed, float a_re, float a_im,
                           float beam_re, float beam_im)
 {
     const float d_re = a_re - beam_re, d_im = a_im - beam_im;
@@ -113,15 +113,15 @@ static float lifted_blend(FieldBinState& st, int k, float fixed, float a_re, flo
 
 // Beams, null, equaliser, blend and post-filter for every bin; the output
 // spectrum replaces microphone 1's, the rear beam microphone 2's.
-static void process_bins(FieldState* fs, bool null_on)
+static void process_bins(FieldState *fs, bool null_on)
 {
-    const FieldBinSetup& s = fs->setup;
-    FieldBinState& st = fs->stats;
+    const FieldBinSetup &s = fs->setup;
+    FieldBinState &st = fs->stats;
     const float g = fs->mic2_gain;
     const bool postfilter = fs->options.postfilter != 0;
     const bool blend_on = fs->options.calibration != 0;
-    float* x1 = fs->spectrum[0];
-    float* x2 = fs->spectrum[1];
+    float *x1 = fs->spectrum[0];
+    float *x2 = fs->spectrum[1];
     for (int k = 0; k < FIELD_BINS; ++k) {
         float a_re, a_im, b_re, b_im;
         get_bin(x1, k, a_re, a_im);
@@ -193,10 +193,10 @@ static int16_t to_sample(float v)
 
 // Inverse transform, synthesis window, overlap-add of the first half with
 // the kept tail; the second half becomes the new tail.
-static void synthesise(FieldState* fs, int m, int16_t* block)
+static void synthesise(FieldState *fs, int m, int16_t *block)
 {
-    float* x = fs->spectrum[m];
-    float* tail = fs->overlap[m];
+    float *x = fs->spectrum[m];
+    float *tail = fs->overlap[m];
     ifft(&fs->fft, x, x);
     for (int i = 0; i < VELDRA_BLOCK; ++i) {
         block[i] = to_sample(tail[i] + x[i] * fs->window[i]);
@@ -204,10 +204,10 @@ static void synthesise(FieldState* fs, int m, int16_t* block)
     }
 }
 
-void field_second_step(VeldraControl* ctrl, const int16_t* mic1, const int16_t* mic2, int16_t* out,
+void field_second_step(VeldraControl *ctrl, const int16_t *mic1, const int16_t *mic2, int16_t *out,
                        uint32_t target_at)
 {
-    FieldState* fs = field_state(ctrl);
+    FieldState *fs = field_state(ctrl);
     analyse(fs, 0, mic1);
     analyse(fs, 1, mic2);
     if (fs->options.calibration && ctrl->mic2_gain == 0.0f)

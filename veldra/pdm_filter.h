@@ -32,30 +32,32 @@ extern "C" {
 #endif
 
 /* Decimation codes (PdmFilterConfig.decimation_code) and their factors. */
-#define PDM_FILTER_CODE_D48  1u /*  768 kHz */
-#define PDM_FILTER_CODE_D64  2u /* 1024 kHz */
-#define PDM_FILTER_CODE_D80  3u /* 1280 kHz */
+#define PDM_FILTER_CODE_D48 1u  /*  768 kHz */
+#define PDM_FILTER_CODE_D64 2u  /* 1024 kHz */
+#define PDM_FILTER_CODE_D80 3u  /* 1280 kHz */
 #define PDM_FILTER_CODE_D128 4u /* 2048 kHz */
-#define PDM_FILTER_CODE_D16  5u /*  256 kHz */
-#define PDM_FILTER_CODE_D24  6u /*  384 kHz */
-#define PDM_FILTER_CODE_D32  7u /*  512 kHz */
+#define PDM_FILTER_CODE_D16 5u  /*  256 kHz */
+#define PDM_FILTER_CODE_D24 6u  /*  384 kHz */
+#define PDM_FILTER_CODE_D32 7u  /*  512 kHz */
 
 /* Flags (PdmFilterInternal.flags). */
-#define PDM_FILTER_FLAG_CODE_MASK      0x00Fu /* decimation code */
-#define PDM_FILTER_FLAG_HIGH_PASS      0x010u /* always set by Init */
-#define PDM_FILTER_FLAG_BYTE_SWAP      0x020u
+#define PDM_FILTER_FLAG_CODE_MASK 0x00Fu /* decimation code */
+#define PDM_FILTER_FLAG_HIGH_PASS 0x010u /* always set by Init */
+#define PDM_FILTER_FLAG_BYTE_SWAP 0x020u
 #define PDM_FILTER_FLAG_SINGLE_CHANNEL 0x040u /* input and output stride 1 */
-#define PDM_FILTER_FLAG_INITIALISED    0x080u
-#define PDM_FILTER_FLAG_CONFIGURED     0x100u /* the filter may run */
+#define PDM_FILTER_FLAG_INITIALISED 0x080u
+#define PDM_FILTER_FLAG_CONFIGURED 0x100u /* the filter may run */
 
 /* Results. */
-#define PDM_FILTER_ERR_BYTE_SWAP       0x01u /* Init: byte_swap 2 or more */
-#define PDM_FILTER_ERR_CODE            0x08u /* setConfig: code outside 1..7 */
-#define PDM_FILTER_ERR_NOT_INITIALISED 0x10u /* setConfig/run on a record that
-                                                Init refused */
-#define PDM_FILTER_ERR_NOT_CONFIGURED  0x20u /* run: not configured */
-#define PDM_FILTER_ERR_GAIN            0x40u /* setConfig: gain outside
-                                                -12..51 dB, clamped */
+#define PDM_FILTER_ERR_BYTE_SWAP 0x01u /* Init: byte_swap 2 or more */
+#define PDM_FILTER_ERR_CODE 0x08u      /* setConfig: code outside 1..7 */
+#define PDM_FILTER_ERR_NOT_INITIALISED                                                             \
+    0x10u                                   /* setConfig/run on a record that                      \
+                                               Init refused */
+#define PDM_FILTER_ERR_NOT_CONFIGURED 0x20u /* run: not configured */
+#define PDM_FILTER_ERR_GAIN                                                                        \
+    0x40u /* setConfig: gain outside                                                               \
+             -12..51 dB, clamped */
 
 #define PDM_FILTER_GAIN_MIN_DB (-12)
 #define PDM_FILTER_GAIN_MAX_DB 51
@@ -65,43 +67,43 @@ extern "C" {
 
 /* Filter state, reset by PDM_Filter_Init, kept by PDM_Filter_setConfig. */
 typedef struct {
-  int32_t comb[5];            /* second comb stage: [0], [1] partial sums of
-                                 the next two output periods; rest spare */
-  int32_t hp_prev_out;        /* high-pass previous output */
-  int32_t hp_prev_in;         /* high-pass previous input */
-  int32_t spare;
-  uint32_t lane_carry;        /* packed three-lane accumulator P */
-  uint32_t hp_coefficient;    /* Q31 */
-  uint16_t decimation_code;   /* code last stored by setConfig */
-  uint16_t samples_per_call;  /* output samples produced per call */
-  uint16_t out_stride;        /* output stride copy, always 1 */
-  uint16_t in_stride;         /* input stride copy, in bytes */
-  int16_t volume_db;          /* gain in dB as last applied */
-  uint16_t reserved;
-  uint32_t volume_multiplier; /* round(10^(G/20) x n x 2^(32 - s)) */
-  uint32_t flags;             /* PDM_FILTER_FLAG_* */
-  uint32_t kernel;            /* selected kernel: index into the kernel table
-                                 (an index rather than a pointer keeps the
-                                 record 76 bytes on every target) */
+    int32_t comb[5];     /* second comb stage: [0], [1] partial sums of
+                            the next two output periods; rest spare */
+    int32_t hp_prev_out; /* high-pass previous output */
+    int32_t hp_prev_in;  /* high-pass previous input */
+    int32_t spare;
+    uint32_t lane_carry;       /* packed three-lane accumulator P */
+    uint32_t hp_coefficient;   /* Q31 */
+    uint16_t decimation_code;  /* code last stored by setConfig */
+    uint16_t samples_per_call; /* output samples produced per call */
+    uint16_t out_stride;       /* output stride copy, always 1 */
+    uint16_t in_stride;        /* input stride copy, in bytes */
+    int16_t volume_db;         /* gain in dB as last applied */
+    uint16_t reserved;
+    uint32_t volume_multiplier; /* round(10^(G/20) x n x 2^(32 - s)) */
+    uint32_t flags;             /* PDM_FILTER_FLAG_* */
+    uint32_t kernel;            /* selected kernel: index into the kernel table
+                                   (an index rather than a pointer keeps the
+                                   record 76 bytes on every target) */
 } PdmFilterInternal;
 
 /* One filter instance, 76 bytes; the caller sets the first four fields. */
 typedef struct {
-  uint16_t bit_order;      /* always 0 (most significant bit first) */
-  uint16_t byte_swap;      /* 1 = 16-bit words, higher-addressed byte holds
-                              the earlier bits; 0 = address order */
-  uint32_t hp_coefficient; /* Q31; Init uses 0x73333332 regardless */
-  uint16_t in_stride;      /* bytes between consecutive bytes of this
-                              microphone (1 = contiguous) */
-  uint16_t out_stride;     /* samples between output samples; always 1 */
-  PdmFilterInternal state;
+    uint16_t bit_order;      /* always 0 (most significant bit first) */
+    uint16_t byte_swap;      /* 1 = 16-bit words, higher-addressed byte holds
+                                the earlier bits; 0 = address order */
+    uint32_t hp_coefficient; /* Q31; Init uses 0x73333332 regardless */
+    uint16_t in_stride;      /* bytes between consecutive bytes of this
+                                microphone (1 = contiguous) */
+    uint16_t out_stride;     /* samples between output samples; always 1 */
+    PdmFilterInternal state;
 } PdmFilterRecord;
 
 /* Run-time settings of one instance. */
 typedef struct {
-  uint16_t decimation_code;  /* PDM_FILTER_CODE_*, 1..7 */
-  uint16_t samples_per_call; /* output samples per call (16) */
-  int16_t gain_db;           /* -12..51; clamped value written back */
+    uint16_t decimation_code;  /* PDM_FILTER_CODE_*, 1..7 */
+    uint16_t samples_per_call; /* output samples per call (16) */
+    int16_t gain_db;           /* -12..51; clamped value written back */
 } PdmFilterConfig;
 
 #ifdef __cplusplus
@@ -141,14 +143,14 @@ uint32_t PDM_Filter_factor(uint32_t decimation_code);
  * total_bytes bytes (of this microphone) read at the given stride with or
  * without byte swap. Byte swap applies to stride 1 only; a trailing lone
  * byte of an odd-length swapped buffer is read in place. */
-static inline size_t PDM_Filter_inputOffset(size_t index, size_t total_bytes,
-                                            uint32_t stride, uint32_t byte_swap)
+static inline size_t PDM_Filter_inputOffset(size_t index, size_t total_bytes, uint32_t stride,
+                                            uint32_t byte_swap)
 {
-  if (stride == 1u && byte_swap != 0u) {
-    size_t swapped = index ^ (size_t)1;
-    return swapped < total_bytes ? swapped : index;
-  }
-  return index * stride;
+    if (stride == 1u && byte_swap != 0u) {
+        size_t swapped = index ^ (size_t)1;
+        return swapped < total_bytes ? swapped : index;
+    }
+    return index * stride;
 }
 
 uint32_t D16_GENERIC(const uint8_t *input, int16_t *output, PdmFilterInternal *state);

@@ -5,11 +5,13 @@
 
 static const char kVersionText[] = "ZQ Veldra v2.0.0";
 
-extern "C" uint32_t Veldra_GetLibVersion(char *buffer) {
-  memcpy(buffer, kVersionText, sizeof kVersionText);
-  return (uint32_t)(sizeof kVersionText - 1u);
+extern "C" uint32_t Veldra_GetLibVersion(char *buffer)
+{
+    memcpy(buffer, kVersionText, sizeof kVersionText);
+    return (uint32_t)(sizeof kVersionText - 1u);
 }
 
-extern "C" uint32_t libBeamforming_GetLibVersion(char *buffer) {
-  return Veldra_GetLibVersion(buffer);
+extern "C" uint32_t libBeamforming_GetLibVersion(char *buffer)
+{
+    return Veldra_GetLibVersion(buffer);
 }

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "CpuTime.h"
 #include "ostrel.h"
 #include "scene_signals.h"
 #include "webrtc_peer.h"
-#include "CpuTime.h"
 
 using namespace scene_signals;
 

@@ -4,9 +4,9 @@
 
 #include <time.h>
 
+#include "CpuTime.h"
 #include <webrtc/modules/audio_processing/include/audio_processing.h>
 #include <webrtc/modules/interface/module_common_types.h>
-#include "CpuTime.h"
 
 namespace
 {

@@ -18,204 +18,225 @@
 
 using namespace scene_signals;
 
-namespace {
+namespace
+{
 
 constexpr int kRate = 16000;
 constexpr double kSeconds = 24.0;
 constexpr size_t kLength = static_cast<size_t>(kSeconds * kRate);
-constexpr size_t kWindow = kRate / 2;     // ERLE window: 0.5 s
+constexpr size_t kWindow = kRate / 2; // ERLE window: 0.5 s
 constexpr size_t kFrame = OSTREL_FRAME_SIZE;
 constexpr size_t kChunk = OSTREL_SAMPLES_PER_INPUT;
 constexpr size_t kDelay = OSTREL_DELAY_SAMPLES;
 // Far end active above -50 dBFS RMS per 128-sample frame.
 constexpr double kActiveRms = 32768.0 * 0.0031622776601683794;
 
-void add_echo(const std::vector<double> &far, const std::vector<double> &path, size_t from,
-              size_t to, std::vector<double> &mic) {
-  for (size_t t = from; t < to; ++t) {
-    double echo = 0.0;
-    for (size_t k = 0; k < path.size() && k <= t; ++k) echo += path[k] * far[t - k];
-    mic[t] += echo;
-  }
+void add_echo(const std::vector<double>& far, const std::vector<double>& path, size_t from,
+              size_t to, std::vector<double>& mic)
+{
+    for (size_t t = from; t < to; ++t) {
+        double echo = 0.0;
+        for (size_t k = 0; k < path.size() && k <= t; ++k)
+            echo += path[k] * far[t - k];
+        mic[t] += echo;
+    }
 }
 
-int16_t to_pcm(double v) {
-  if (v > 32767.0) return 32767;
-  if (v < -32768.0) return -32768;
-  return static_cast<int16_t>(std::lround(v));
+int16_t to_pcm(double v)
+{
+    if (v > 32767.0)
+        return 32767;
+    if (v < -32768.0)
+        return -32768;
+    return static_cast<int16_t>(std::lround(v));
 }
 
 struct Scenario {
-  const char *name;
-  const char *description;
-  bool preprocess;
-  std::vector<double> mic, far;  // microphone (echo + near end) and far end
+    const char* name;
+    const char* description;
+    bool preprocess;
+    std::vector<double> mic, far; // microphone (echo + near end) and far end
 };
 
-std::vector<Scenario> make_scenarios() {
-  const std::vector<double> far = speech_like(kLength, 1, 4000.0);
-  const std::vector<double> path = echo_path(400, 2, 24, 0.7);
-  const std::vector<double> moved = echo_path(400, 3, 40, 0.7);
-  const std::vector<double> room_noise = white_noise(kLength, 4, 3.0);     // about -81 dBFS
-  const std::vector<double> loud_noise = white_noise(kLength, 5, 300.0);  // about -41 dBFS
-  const std::vector<double> near = speech_like(kLength, 6, 3000.0);
+std::vector<Scenario> make_scenarios()
+{
+    const std::vector<double> far = speech_like(kLength, 1, 4000.0);
+    const std::vector<double> path = echo_path(400, 2, 24, 0.7);
+    const std::vector<double> moved = echo_path(400, 3, 40, 0.7);
+    const std::vector<double> room_noise = white_noise(kLength, 4, 3.0);   // about -81 dBFS
+    const std::vector<double> loud_noise = white_noise(kLength, 5, 300.0); // about -41 dBFS
+    const std::vector<double> near = speech_like(kLength, 6, 3000.0);
 
-  std::vector<Scenario> scenarios;
-  auto base = [&](const char *name, const char *description, bool preprocess) {
-    Scenario s{name, description, preprocess, room_noise, far};
-    add_echo(far, path, 0, kLength, s.mic);
-    return s;
-  };
-  scenarios.push_back(base("far_end_only", "far-end speech, echo path of 400 taps", false));
+    std::vector<Scenario> scenarios;
+    auto base = [&](const char* name, const char* description, bool preprocess) {
+        Scenario s{name, description, preprocess, room_noise, far};
+        add_echo(far, path, 0, kLength, s.mic);
+        return s;
+    };
+    scenarios.push_back(base("far_end_only", "far-end speech, echo path of 400 taps", false));
 
-  Scenario dt = base("double_talk", "near-end speech as well from 8 s to 14 s", false);
-  for (size_t t = 8 * kRate; t < 14 * kRate; ++t) dt.mic[t] += near[t];
-  scenarios.push_back(dt);
+    Scenario dt = base("double_talk", "near-end speech as well from 8 s to 14 s", false);
+    for (size_t t = 8 * kRate; t < 14 * kRate; ++t)
+        dt.mic[t] += near[t];
+    scenarios.push_back(dt);
 
-  Scenario change{"path_change", "echo path replaced at 12 s", false, room_noise, far};
-  add_echo(far, path, 0, 12 * kRate, change.mic);
-  add_echo(far, moved, 12 * kRate, kLength, change.mic);
-  scenarios.push_back(change);
+    Scenario change{"path_change", "echo path replaced at 12 s", false, room_noise, far};
+    add_echo(far, path, 0, 12 * kRate, change.mic);
+    add_echo(far, moved, 12 * kRate, kLength, change.mic);
+    scenarios.push_back(change);
 
-  Scenario noisy = base("noise", "near-end white noise at -41 dBFS", false);
-  for (size_t t = 0; t < kLength; ++t) noisy.mic[t] += loud_noise[t] - room_noise[t];
-  scenarios.push_back(noisy);
+    Scenario noisy = base("noise", "near-end white noise at -41 dBFS", false);
+    for (size_t t = 0; t < kLength; ++t)
+        noisy.mic[t] += loud_noise[t] - room_noise[t];
+    scenarios.push_back(noisy);
 
-  Scenario denoised = noisy;
-  denoised.name = "noise_denoised";
-  denoised.description = "the same with noise and residual-echo suppression";
-  denoised.preprocess = true;
-  scenarios.push_back(denoised);
-  return scenarios;
+    Scenario denoised = noisy;
+    denoised.name = "noise_denoised";
+    denoised.description = "the same with noise and residual-echo suppression";
+    denoised.preprocess = true;
+    scenarios.push_back(denoised);
+    return scenarios;
 }
 
 // Runs one scenario through the library; returns the output aligned with
 // the microphone (delay removed).
-std::vector<int16_t> run_library(const Scenario &s, const std::vector<int16_t> &mic,
-                                 const std::vector<int16_t> &ref) {
-  OstrelHandle handle{};
-  handle.tail_length = 512;
-  handle.preprocess_enable = s.preprocess ? 1u : 0u;
-  Ostrel_getMemorySize(&handle);
-  std::vector<uint32_t> block((handle.internal_memory_size + 3) / 4);
-  handle.internal_memory = block.data();
-  Ostrel_Init(&handle);
-  if (s.preprocess) {
-    const OstrelConfig config{1u, 0u, 1u, -15, -40, -15};
-    Ostrel_setConfig(&handle, &config);
-  }
-  std::vector<int16_t> out(mic.size(), 0);
-  int16_t zeros[kChunk] = {}, chunk[kChunk];
-  for (size_t t = 0; t < mic.size() + kDelay; t += kChunk) {
-    const bool inside = t + kChunk <= mic.size();
-    const uint32_t ready = Ostrel_Data_Input(inside ? &mic[t] : zeros, inside ? &ref[t] : zeros,
-                                             chunk, &handle);
-    for (size_t i = 0; i < kChunk; ++i)
-      if (t + i >= kDelay && t + i - kDelay < out.size()) out[t + i - kDelay] = chunk[i];
-    if (ready) Ostrel_Process(&handle);
-  }
-  return out;
+std::vector<int16_t> run_library(const Scenario& s, const std::vector<int16_t>& mic,
+                                 const std::vector<int16_t>& ref)
+{
+    OstrelHandle handle{};
+    handle.tail_length = 512;
+    handle.preprocess_enable = s.preprocess ? 1u : 0u;
+    Ostrel_getMemorySize(&handle);
+    std::vector<uint32_t> block((handle.internal_memory_size + 3) / 4);
+    handle.internal_memory = block.data();
+    Ostrel_Init(&handle);
+    if (s.preprocess) {
+        const OstrelConfig config{1u, 0u, 1u, -15, -40, -15};
+        Ostrel_setConfig(&handle, &config);
+    }
+    std::vector<int16_t> out(mic.size(), 0);
+    int16_t zeros[kChunk] = {}, chunk[kChunk];
+    for (size_t t = 0; t < mic.size() + kDelay; t += kChunk) {
+        const bool inside = t + kChunk <= mic.size();
+        const uint32_t ready =
+            Ostrel_Data_Input(inside ? &mic[t] : zeros, inside ? &ref[t] : zeros, chunk, &handle);
+        for (size_t i = 0; i < kChunk; ++i)
+            if (t + i >= kDelay && t + i - kDelay < out.size())
+                out[t + i - kDelay] = chunk[i];
+        if (ready)
+            Ostrel_Process(&handle);
+    }
+    return out;
 }
 
 // ERLE per window over the far-end-active frames; NaN where none is active.
-std::vector<double> erle_per_window(const std::vector<int16_t> &mic,
-                                    const std::vector<int16_t> &ref,
-                                    const std::vector<int16_t> &out) {
-  std::vector<double> erle;
-  for (size_t w = 0; w + kWindow <= mic.size(); w += kWindow) {
-    double mic_power = 0.0, out_power = 0.0;
-    for (size_t f = w; f < w + kWindow; f += kFrame) {
-      double ref_power = 0.0, m = 0.0, o = 0.0;
-      for (size_t i = f; i < f + kFrame; ++i) {
-        ref_power += double(ref[i]) * ref[i];
-        m += double(mic[i]) * mic[i];
-        o += double(out[i]) * out[i];
-      }
-      if (std::sqrt(ref_power / kFrame) < kActiveRms) continue;
-      mic_power += m;
-      out_power += o;
+std::vector<double> erle_per_window(const std::vector<int16_t>& mic,
+                                    const std::vector<int16_t>& ref,
+                                    const std::vector<int16_t>& out)
+{
+    std::vector<double> erle;
+    for (size_t w = 0; w + kWindow <= mic.size(); w += kWindow) {
+        double mic_power = 0.0, out_power = 0.0;
+        for (size_t f = w; f < w + kWindow; f += kFrame) {
+            double ref_power = 0.0, m = 0.0, o = 0.0;
+            for (size_t i = f; i < f + kFrame; ++i) {
+                ref_power += double(ref[i]) * ref[i];
+                m += double(mic[i]) * mic[i];
+                o += double(out[i]) * out[i];
+            }
+            if (std::sqrt(ref_power / kFrame) < kActiveRms)
+                continue;
+            mic_power += m;
+            out_power += o;
+        }
+        erle.push_back(mic_power > 0.0 ? 10.0 * std::log10(mic_power / std::max(out_power, 1.0))
+                                       : NAN);
     }
-    erle.push_back(mic_power > 0.0 ? 10.0 * std::log10(mic_power / std::max(out_power, 1.0))
-                                   : NAN);
-  }
-  return erle;
+    return erle;
 }
 
-double mean_between(const std::vector<double> &erle, double from_s, double to_s) {
-  double sum = 0.0;
-  int count = 0;
-  for (size_t i = 0; i < erle.size(); ++i) {
-    const double t = (double(i) + 0.5) * kWindow / kRate;
-    if (t >= from_s && t < to_s && !std::isnan(erle[i])) {
-      sum += erle[i];
-      ++count;
+double mean_between(const std::vector<double>& erle, double from_s, double to_s)
+{
+    double sum = 0.0;
+    int count = 0;
+    for (size_t i = 0; i < erle.size(); ++i) {
+        const double t = (double(i) + 0.5) * kWindow / kRate;
+        if (t >= from_s && t < to_s && !std::isnan(erle[i])) {
+            sum += erle[i];
+            ++count;
+        }
     }
-  }
-  return count > 0 ? sum / count : NAN;
+    return count > 0 ? sum / count : NAN;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv) {
-  std::string csv_path = "aec_quality.csv";
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--csv") == 0 && i + 1 < argc) {
-      csv_path = argv[++i];
-    } else {
-      std::fprintf(stderr, "usage: aec_quality [--csv FILE]\n");
-      return 2;
+int main(int argc, char** argv)
+{
+    std::string csv_path = "aec_quality.csv";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--csv") == 0 && i + 1 < argc) {
+            csv_path = argv[++i];
+        } else {
+            std::fprintf(stderr, "usage: aec_quality [--csv FILE]\n");
+            return 2;
+        }
     }
-  }
 
-  const std::vector<Scenario> scenarios = make_scenarios();
-  std::vector<std::vector<double>> erle;
-  for (const Scenario &s : scenarios) {
-    std::vector<int16_t> mic(kLength), ref(kLength);
-    for (size_t t = 0; t < kLength; ++t) {
-      mic[t] = to_pcm(s.mic[t]);
-      ref[t] = to_pcm(s.far[t]);
+    const std::vector<Scenario> scenarios = make_scenarios();
+    std::vector<std::vector<double>> erle;
+    for (const Scenario& s : scenarios) {
+        std::vector<int16_t> mic(kLength), ref(kLength);
+        for (size_t t = 0; t < kLength; ++t) {
+            mic[t] = to_pcm(s.mic[t]);
+            ref[t] = to_pcm(s.far[t]);
+        }
+        erle.push_back(erle_per_window(mic, ref, run_library(s, mic, ref)));
     }
-    erle.push_back(erle_per_window(mic, ref, run_library(s, mic, ref)));
-  }
 
-  std::printf("ERLE in dB per 0.5 s window while the far end is active (tail 512)\n");
-  for (const Scenario &s : scenarios) std::printf("  %-15s %s\n", s.name, s.description);
-  std::printf("\n time s");
-  for (const Scenario &s : scenarios) std::printf(" %15s", s.name);
-  std::printf("\n");
-  FILE *csv = std::fopen(csv_path.c_str(), "w");
-  if (csv == nullptr) {
-    std::fprintf(stderr, "aec_quality: cannot write %s\n", csv_path.c_str());
-    return 1;
-  }
-  std::fprintf(csv, "time_s");
-  for (const Scenario &s : scenarios) std::fprintf(csv, ",%s", s.name);
-  std::fprintf(csv, "\n");
-  for (size_t w = 0; w < erle[0].size(); ++w) {
-    const double t = double(w + 1) * kWindow / kRate;
-    std::printf("%7.1f", t);
-    std::fprintf(csv, "%.1f", t);
-    for (const auto &column : erle) {
-      std::printf(" %15.1f", column[w]);
-      if (std::isnan(column[w])) std::fprintf(csv, ",");
-      else std::fprintf(csv, ",%.2f", column[w]);
-    }
+    std::printf("ERLE in dB per 0.5 s window while the far end is active (tail 512)\n");
+    for (const Scenario& s : scenarios)
+        std::printf("  %-15s %s\n", s.name, s.description);
+    std::printf("\n time s");
+    for (const Scenario& s : scenarios)
+        std::printf(" %15s", s.name);
     std::printf("\n");
+    FILE* csv = std::fopen(csv_path.c_str(), "w");
+    if (csv == nullptr) {
+        std::fprintf(stderr, "aec_quality: cannot write %s\n", csv_path.c_str());
+        return 1;
+    }
+    std::fprintf(csv, "time_s");
+    for (const Scenario& s : scenarios)
+        std::fprintf(csv, ",%s", s.name);
     std::fprintf(csv, "\n");
-  }
-  std::fclose(csv);
+    for (size_t w = 0; w < erle[0].size(); ++w) {
+        const double t = double(w + 1) * kWindow / kRate;
+        std::printf("%7.1f", t);
+        std::fprintf(csv, "%.1f", t);
+        for (const auto& column : erle) {
+            std::printf(" %15.1f", column[w]);
+            if (std::isnan(column[w]))
+                std::fprintf(csv, ",");
+            else
+                std::fprintf(csv, ",%.2f", column[w]);
+        }
+        std::printf("\n");
+        std::fprintf(csv, "\n");
+    }
+    std::fclose(csv);
 
-  std::printf("\nSummary (mean ERLE in dB)\n");
-  std::printf("  far_end_only    2-8 s %.1f, 16-24 s %.1f\n", mean_between(erle[0], 2, 8),
-              mean_between(erle[0], 16, 24));
-  std::printf("  double_talk     before 4-8 s %.1f, during 8-14 s %.1f, after 16-24 s %.1f\n",
-              mean_between(erle[1], 4, 8), mean_between(erle[1], 8, 14),
-              mean_between(erle[1], 16, 24));
-  std::printf("  path_change     8-12 s %.1f, 12-13 s %.1f, 13-16 s %.1f, 16-24 s %.1f\n",
-              mean_between(erle[2], 8, 12), mean_between(erle[2], 12, 13),
-              mean_between(erle[2], 13, 16), mean_between(erle[2], 16, 24));
-  std::printf("  noise           16-24 s %.1f\n", mean_between(erle[3], 16, 24));
-  std::printf("  noise_denoised  16-24 s %.1f\n", mean_between(erle[4], 16, 24));
-  std::printf("CSV written to %s\n", csv_path.c_str());
-  return 0;
+    std::printf("\nSummary (mean ERLE in dB)\n");
+    std::printf("  far_end_only    2-8 s %.1f, 16-24 s %.1f\n", mean_between(erle[0], 2, 8),
+                mean_between(erle[0], 16, 24));
+    std::printf("  double_talk     before 4-8 s %.1f, during 8-14 s %.1f, after 16-24 s %.1f\n",
+                mean_between(erle[1], 4, 8), mean_between(erle[1], 8, 14),
+                mean_between(erle[1], 16, 24));
+    std::printf("  path_change     8-12 s %.1f, 12-13 s %.1f, 13-16 s %.1f, 16-24 s %.1f\n",
+                mean_between(erle[2], 8, 12), mean_between(erle[2], 12, 13),
+                mean_between(erle[2], 13, 16), mean_between(erle[2], 16, 24));
+    std::printf("  noise           16-24 s %.1f\n", mean_between(erle[3], 16, 24));
+    std::printf("  noise_denoised  16-24 s %.1f\n", mean_between(erle[4], 16, 24));
+    std::printf("CSV written to %s\n", csv_path.c_str());
+    return 0;
 }

@@ -31,250 +31,272 @@
 #include "scene.h"
 #include "veldra.h"
 
-namespace {
+namespace
+{
 
 constexpr unsigned kClockKhz = 1024;
-constexpr int kPlayOutDelay = 256;  // samples between beam and output
+constexpr int kPlayOutDelay = 256; // samples between beam and output
 
 struct LibraryRun {
-  std::vector<double> out;  // channel 0, play-out delay removed
+    std::vector<double> out; // channel 0, play-out delay removed
 };
 
 // Runs the library on interleaved PDM (strides 2) with the given type and
 // spacing (tenths of a millimetre); the block holds every type.
-LibraryRun runLibrary(const std::vector<uint8_t> &pdm, uint32_t type, uint16_t distance)
+LibraryRun runLibrary(const std::vector<uint8_t>& pdm, uint32_t type, uint16_t distance)
 {
-  VeldraHandle handle = {};
-  handle.data_format = VELDRA_FORMAT_PDM;
-  handle.sampling_frequency = kClockKhz;
-  handle.mic1_channels = 2;
-  handle.mic2_channels = 2;
-  handle.out_channels = 2;
-  handle.algorithm_type = VELDRA_TYPE_ADAPTIVE_DENOISE;
-  handle.second_output = VELDRA_SECOND_OUTPUT_NONE;
-  handle.delay_enable = 1;
-  Veldra_getMemorySize(&handle);
-  std::vector<uint32_t> block(handle.internal_memory_size / 4 + 1);
-  handle.internal_memory = block.data();
-  uint32_t err = Veldra_Init(&handle);
-  VeldraConfig config = {};
-  config.mic_distance = distance;
-  config.algorithm_type = type;
-  config.volume = 0;
-  config.mic2_gain = 1.0f;
-  err |= Veldra_setConfig(&handle, &config);
-  if (err != 0u) std::fprintf(stderr, "beam_quality: library reported 0x%x\n", unsigned(err));
+    VeldraHandle handle = {};
+    handle.data_format = VELDRA_FORMAT_PDM;
+    handle.sampling_frequency = kClockKhz;
+    handle.mic1_channels = 2;
+    handle.mic2_channels = 2;
+    handle.out_channels = 2;
+    handle.algorithm_type = VELDRA_TYPE_ADAPTIVE_DENOISE;
+    handle.second_output = VELDRA_SECOND_OUTPUT_NONE;
+    handle.delay_enable = 1;
+    Veldra_getMemorySize(&handle);
+    std::vector<uint32_t> block(handle.internal_memory_size / 4 + 1);
+    handle.internal_memory = block.data();
+    uint32_t err = Veldra_Init(&handle);
+    VeldraConfig config = {};
+    config.mic_distance = distance;
+    config.algorithm_type = type;
+    config.volume = 0;
+    config.mic2_gain = 1.0f;
+    err |= Veldra_setConfig(&handle, &config);
+    if (err != 0u)
+        std::fprintf(stderr, "beam_quality: library reported 0x%x\n", unsigned(err));
 
-  const size_t bytes_per_call = 2 * kClockKhz / 8;
-  std::vector<double> all;
-  int16_t out[16 * 2];
-  for (size_t at = 0; at + bytes_per_call <= pdm.size(); at += bytes_per_call) {
-    if (Veldra_FirstStep(&pdm[at], &pdm[at + 1], out, &handle) == 1u) Veldra_SecondStep(&handle);
-    for (int i = 0; i < 16; ++i) all.push_back(out[2 * i]);
-  }
-  LibraryRun run;
-  if (all.size() > size_t(kPlayOutDelay)) run.out.assign(all.begin() + kPlayOutDelay, all.end());
-  return run;
+    const size_t bytes_per_call = 2 * kClockKhz / 8;
+    std::vector<double> all;
+    int16_t out[16 * 2];
+    for (size_t at = 0; at + bytes_per_call <= pdm.size(); at += bytes_per_call) {
+        if (Veldra_FirstStep(&pdm[at], &pdm[at + 1], out, &handle) == 1u)
+            Veldra_SecondStep(&handle);
+        for (int i = 0; i < 16; ++i)
+            all.push_back(out[2 * i]);
+    }
+    LibraryRun run;
+    if (all.size() > size_t(kPlayOutDelay))
+        run.out.assign(all.begin() + kPlayOutDelay, all.end());
+    return run;
 }
 
-double toneAmplitude(const std::vector<double> &x, double freq, size_t first)
+double toneAmplitude(const std::vector<double>& x, double freq, size_t first)
 {
-  double s = 0.0, c = 0.0;
-  for (size_t n = first; n < x.size(); ++n) {
-    const double w = 2.0 * M_PI * freq * double(n) / 16000.0;
-    s += x[n] * std::sin(w);
-    c += x[n] * std::cos(w);
-  }
-  return x.size() > first ? 2.0 * std::hypot(s, c) / double(x.size() - first) : 0.0;
+    double s = 0.0, c = 0.0;
+    for (size_t n = first; n < x.size(); ++n) {
+        const double w = 2.0 * M_PI * freq * double(n) / 16000.0;
+        s += x[n] * std::sin(w);
+        c += x[n] * std::cos(w);
+    }
+    return x.size() > first ? 2.0 * std::hypot(s, c) / double(x.size() - first) : 0.0;
 }
 
-double toDb(double ratio) { return 10.0 * std::log10(std::max(ratio, 1e-12)); }
-
-const char *typeName(uint32_t type)
+double toDb(double ratio)
 {
-  static const char *names[] = {"cardioid", "cardioid+denoise", "adaptive", "adaptive+denoise"};
-  return names[type & 3u];
+    return 10.0 * std::log10(std::max(ratio, 1e-12));
+}
+
+const char* typeName(uint32_t type)
+{
+    static const char* names[] = {"cardioid", "cardioid+denoise", "adaptive", "adaptive+denoise"};
+    return names[type & 3u];
 }
 
 struct Options {
-  std::string csv;
-  bool quick = false;
-  bool field_only = false;
+    std::string csv;
+    bool quick = false;
+    bool field_only = false;
 };
 
-void polarReport(const Options &opt, FILE *csv)
+void polarReport(const Options& opt, FILE* csv)
 {
-  const std::vector<double> freqs = {500.0, 1000.0, 2000.0, 4000.0};
-  const std::vector<uint16_t> distances = opt.quick ? std::vector<uint16_t>{150}
-                                                    : std::vector<uint16_t>{50, 100, 150, 200};
-  const double step_deg = opt.quick ? 30.0 : 10.0;
-  const int angles = int(180.0 / step_deg) + 1;
-  const double duration = 1.5;
+    const std::vector<double> freqs = {500.0, 1000.0, 2000.0, 4000.0};
+    const std::vector<uint16_t> distances =
+        opt.quick ? std::vector<uint16_t>{150} : std::vector<uint16_t>{50, 100, 150, 200};
+    const double step_deg = opt.quick ? 30.0 : 10.0;
+    const int angles = int(180.0 / step_deg) + 1;
+    const double duration = 1.5;
 
-  std::printf("Polar response of the beam output, PDM %u kHz, tones at -20 dB full scale\n", kClockKhz);
-  std::printf("(F/B: 0 against 180 degrees; DI: directivity index in a diffuse field;\n"
-              " one tone at a time, so types 1 to 3 show their adaptation to it)\n\n");
-  std::printf("%-8s %-17s", "spacing", "type");
-  for (double f : freqs) std::printf("   %4.0f Hz F/B   DI", f);
-  std::printf("\n");
+    std::printf("Polar response of the beam output, PDM %u kHz, tones at -20 dB full scale\n",
+                kClockKhz);
+    std::printf("(F/B: 0 against 180 degrees; DI: directivity index in a diffuse field;\n"
+                " one tone at a time, so types 1 to 3 show their adaptation to it)\n\n");
+    std::printf("%-8s %-17s", "spacing", "type");
+    for (double f : freqs)
+        std::printf("   %4.0f Hz F/B   DI", f);
+    std::printf("\n");
 
-  for (uint16_t d : distances) {
-    // level[type][freq][angle]
-    std::vector<std::vector<std::vector<double>>> level(
-        4, std::vector<std::vector<double>>(freqs.size(), std::vector<double>(size_t(angles))));
-    for (size_t fi = 0; fi < freqs.size(); ++fi) {
-      for (int a = 0; a < angles; ++a) {
-        pdmscene::Scene scene;
-        scene.spacing_mm = d / 10.0;
-        scene.duration_s = duration;
-        pdmscene::Source tone;
-        tone.kind = pdmscene::SourceKind::Tone;
-        tone.frequency_hz = freqs[fi];
-        tone.level_db = -20.0;
-        tone.azimuth_deg = a * step_deg;
-        scene.sources.push_back(tone);
-        pdmscene::PdmStats stats;
-        const std::vector<uint8_t> pdm = pdmscene::renderPdm(scene, kClockKhz, stats);
+    for (uint16_t d : distances) {
+        // level[type][freq][angle]
+        std::vector<std::vector<std::vector<double>>> level(
+            4, std::vector<std::vector<double>>(freqs.size(), std::vector<double>(size_t(angles))));
+        for (size_t fi = 0; fi < freqs.size(); ++fi) {
+            for (int a = 0; a < angles; ++a) {
+                pdmscene::Scene scene;
+                scene.spacing_mm = d / 10.0;
+                scene.duration_s = duration;
+                pdmscene::Source tone;
+                tone.kind = pdmscene::SourceKind::Tone;
+                tone.frequency_hz = freqs[fi];
+                tone.level_db = -20.0;
+                tone.azimuth_deg = a * step_deg;
+                scene.sources.push_back(tone);
+                pdmscene::PdmStats stats;
+                const std::vector<uint8_t> pdm = pdmscene::renderPdm(scene, kClockKhz, stats);
+                for (uint32_t type = 0; type < 4; ++type) {
+                    const LibraryRun run = runLibrary(pdm, type, d);
+                    level[type][fi][size_t(a)] =
+                        toneAmplitude(run.out, freqs[fi], run.out.size() / 2);
+                }
+            }
+        }
         for (uint32_t type = 0; type < 4; ++type) {
-          const LibraryRun run = runLibrary(pdm, type, d);
-          level[type][fi][size_t(a)] = toneAmplitude(run.out, freqs[fi], run.out.size() / 2);
+            std::printf("%5.1f mm %-17s", d / 10.0, typeName(type));
+            for (size_t fi = 0; fi < freqs.size(); ++fi) {
+                const std::vector<double>& lv = level[type][fi];
+                const double front = lv.front();
+                // Diffuse power: 0.5 x integral of |H|^2 sin(theta) over 0..pi
+                // (trapezoids), the front power normalised to 1.
+                double diffuse = 0.0;
+                for (int a = 0; a + 1 < angles; ++a) {
+                    const double t0 = a * step_deg * M_PI / 180.0,
+                                 t1 = (a + 1) * step_deg * M_PI / 180.0;
+                    const double p0 = lv[size_t(a)] * lv[size_t(a)] * std::sin(t0);
+                    const double p1 = lv[size_t(a) + 1] * lv[size_t(a) + 1] * std::sin(t1);
+                    diffuse += 0.5 * (p0 + p1) * (t1 - t0);
+                }
+                diffuse *= 0.5;
+                const double fb = toDb(front * front / std::max(lv.back() * lv.back(), 1e-12));
+                const double di = toDb(front * front / std::max(diffuse, 1e-12));
+                std::printf("   %8.1f %5.1f", fb, di);
+                if (csv) {
+                    for (int a = 0; a < angles; ++a)
+                        std::fprintf(
+                            csv, "polar,%.1f,%u,%.0f,%.1f,%.3f\n", d / 10.0, unsigned(type),
+                            freqs[fi], a * step_deg,
+                            toDb(lv[size_t(a)] * lv[size_t(a)] / std::max(front * front, 1e-12)));
+                    std::fprintf(csv, "summary,%.1f,%u,%.0f,%.2f,%.2f\n", d / 10.0, unsigned(type),
+                                 freqs[fi], fb, di);
+                }
+            }
+            std::printf("\n");
         }
-      }
     }
-    for (uint32_t type = 0; type < 4; ++type) {
-      std::printf("%5.1f mm %-17s", d / 10.0, typeName(type));
-      for (size_t fi = 0; fi < freqs.size(); ++fi) {
-        const std::vector<double> &lv = level[type][fi];
-        const double front = lv.front();
-        // Diffuse power: 0.5 x integral of |H|^2 sin(theta) over 0..pi
-        // (trapezoids), the front power normalised to 1.
-        double diffuse = 0.0;
-        for (int a = 0; a + 1 < angles; ++a) {
-          const double t0 = a * step_deg * M_PI / 180.0, t1 = (a + 1) * step_deg * M_PI / 180.0;
-          const double p0 = lv[size_t(a)] * lv[size_t(a)] * std::sin(t0);
-          const double p1 = lv[size_t(a) + 1] * lv[size_t(a) + 1] * std::sin(t1);
-          diffuse += 0.5 * (p0 + p1) * (t1 - t0);
-        }
-        diffuse *= 0.5;
-        const double fb = toDb(front * front / std::max(lv.back() * lv.back(), 1e-12));
-        const double di = toDb(front * front / std::max(diffuse, 1e-12));
-        std::printf("   %8.1f %5.1f", fb, di);
-        if (csv) {
-          for (int a = 0; a < angles; ++a)
-            std::fprintf(csv, "polar,%.1f,%u,%.0f,%.1f,%.3f\n", d / 10.0, unsigned(type), freqs[fi],
-                         a * step_deg, toDb(lv[size_t(a)] * lv[size_t(a)] / std::max(front * front, 1e-12)));
-          std::fprintf(csv, "summary,%.1f,%u,%.0f,%.2f,%.2f\n", d / 10.0, unsigned(type), freqs[fi], fb, di);
-        }
-      }
-      std::printf("\n");
-    }
-  }
-  std::printf("\n");
+    std::printf("\n");
 }
 
 // Output power in speech frames and pause frames of 8 ms; a frame counts
 // as speech when the clean talker is active throughout it, as a pause when
 // the talker is silent from 64 ms before it to 128 ms after it.
-double measuredSnr(const std::vector<double> &x, const std::vector<float> &talker, size_t skip)
+double measuredSnr(const std::vector<double>& x, const std::vector<float>& talker, size_t skip)
 {
-  const size_t frame = 128;
-  double speech = 0.0, pause = 0.0;
-  size_t speech_frames = 0, pause_frames = 0;
-  for (size_t f = skip / frame; (f + 1) * frame <= std::min(x.size(), talker.size()); ++f) {
-    const size_t start = f * frame;
-    bool all_active = true, quiet = true;
-    const size_t lo = start >= 1024 ? start - 1024 : 0;
-    const size_t hi = std::min(talker.size(), start + frame + 2048);
-    for (size_t n = lo; n < hi; ++n) {
-      const bool active = talker[n] != 0.0f;
-      if (active) quiet = false;
-      if (!active && n >= start && n < start + frame) all_active = false;
+    const size_t frame = 128;
+    double speech = 0.0, pause = 0.0;
+    size_t speech_frames = 0, pause_frames = 0;
+    for (size_t f = skip / frame; (f + 1) * frame <= std::min(x.size(), talker.size()); ++f) {
+        const size_t start = f * frame;
+        bool all_active = true, quiet = true;
+        const size_t lo = start >= 1024 ? start - 1024 : 0;
+        const size_t hi = std::min(talker.size(), start + frame + 2048);
+        for (size_t n = lo; n < hi; ++n) {
+            const bool active = talker[n] != 0.0f;
+            if (active)
+                quiet = false;
+            if (!active && n >= start && n < start + frame)
+                all_active = false;
+        }
+        double p = 0.0;
+        for (size_t n = start; n < start + frame; ++n)
+            p += x[n] * x[n];
+        if (all_active) {
+            speech += p;
+            ++speech_frames;
+        } else if (quiet) {
+            pause += p;
+            ++pause_frames;
+        }
     }
-    double p = 0.0;
-    for (size_t n = start; n < start + frame; ++n) p += x[n] * x[n];
-    if (all_active) {
-      speech += p;
-      ++speech_frames;
-    } else if (quiet) {
-      pause += p;
-      ++pause_frames;
-    }
-  }
-  if (speech_frames == 0 || pause_frames == 0) return 0.0;
-  const double ps = speech / double(speech_frames), pn = pause / double(pause_frames);
-  return toDb(std::max(ps - pn, 1e-9) / std::max(pn, 1e-9));
+    if (speech_frames == 0 || pause_frames == 0)
+        return 0.0;
+    const double ps = speech / double(speech_frames), pn = pause / double(pause_frames);
+    return toDb(std::max(ps - pn, 1e-9) / std::max(pn, 1e-9));
 }
 
-void snrReport(const Options &opt, FILE *csv)
+void snrReport(const Options& opt, FILE* csv)
 {
-  const double duration = opt.quick ? 6.0 : 12.0;
-  const size_t skip = 16000 * 3;  // adaptation time of the second step
-  pdmscene::Scene scene;
-  scene.spacing_mm = 15.0;
-  scene.duration_s = duration;
-  pdmscene::Source talker;
-  talker.kind = pdmscene::SourceKind::Signal;
-  talker.signal = pdmscene::speechLikeSignal(duration, 3);
-  talker.level_db = -6.0;  // voiced parts about -26 dB full scale
-  talker.azimuth_deg = 0.0;
-  scene.sources.push_back(talker);
-  pdmscene::addDiffuseNoise(scene, -36.0, 24, 11);
-  pdmscene::PdmStats stats;
-  const std::vector<uint8_t> pdm = pdmscene::renderPdm(scene, kClockKhz, stats);
+    const double duration = opt.quick ? 6.0 : 12.0;
+    const size_t skip = 16000 * 3; // adaptation time of the second step
+    pdmscene::Scene scene;
+    scene.spacing_mm = 15.0;
+    scene.duration_s = duration;
+    pdmscene::Source talker;
+    talker.kind = pdmscene::SourceKind::Signal;
+    talker.signal = pdmscene::speechLikeSignal(duration, 3);
+    talker.level_db = -6.0; // voiced parts about -26 dB full scale
+    talker.azimuth_deg = 0.0;
+    scene.sources.push_back(talker);
+    pdmscene::addDiffuseNoise(scene, -36.0, 24, 11);
+    pdmscene::PdmStats stats;
+    const std::vector<uint8_t> pdm = pdmscene::renderPdm(scene, kClockKhz, stats);
 
-  // Reference: the first microphone alone, at 16 kHz from the same scene.
-  const std::vector<int16_t> pcm = pdmscene::renderPcm16k(scene);
-  std::vector<double> mic1(pcm.size() / 2);
-  for (size_t i = 0; i < mic1.size(); ++i) mic1[i] = pcm[2 * i];
-  const double input_snr = measuredSnr(mic1, talker.signal, skip);
+    // Reference: the first microphone alone, at 16 kHz from the same scene.
+    const std::vector<int16_t> pcm = pdmscene::renderPcm16k(scene);
+    std::vector<double> mic1(pcm.size() / 2);
+    for (size_t i = 0; i < mic1.size(); ++i)
+        mic1[i] = pcm[2 * i];
+    const double input_snr = measuredSnr(mic1, talker.signal, skip);
 
-  std::printf("Speech-like talker in front in diffuse-like noise, spacing 15 mm, %u kHz\n", kClockKhz);
-  std::printf("first microphone SNR %.1f dB\n", input_snr);
-  std::printf("%-17s %10s %12s\n", "type", "SNR dB", "vs mic 1 dB");
-  double snr[4];
-  for (uint32_t type = 0; type < 4; ++type) {
-    const LibraryRun run = runLibrary(pdm, type, 150);
-    snr[type] = measuredSnr(run.out, talker.signal, skip);
-    std::printf("%-17s %10.1f %12.1f\n", typeName(type), snr[type], snr[type] - input_snr);
-    if (csv) std::fprintf(csv, "snr,15.0,%u,%.2f,%.2f\n", unsigned(type), input_snr, snr[type]);
-  }
-  std::printf("SNR gain of type 3 over type 0: %.1f dB\n", snr[3] - snr[0]);
+    std::printf("Speech-like talker in front in diffuse-like noise, spacing 15 mm, %u kHz\n",
+                kClockKhz);
+    std::printf("first microphone SNR %.1f dB\n", input_snr);
+    std::printf("%-17s %10s %12s\n", "type", "SNR dB", "vs mic 1 dB");
+    double snr[4];
+    for (uint32_t type = 0; type < 4; ++type) {
+        const LibraryRun run = runLibrary(pdm, type, 150);
+        snr[type] = measuredSnr(run.out, talker.signal, skip);
+        std::printf("%-17s %10.1f %12.1f\n", typeName(type), snr[type], snr[type] - input_snr);
+        if (csv)
+            std::fprintf(csv, "snr,15.0,%u,%.2f,%.2f\n", unsigned(type), input_snr, snr[type]);
+    }
+    std::printf("SNR gain of type 3 over type 0: %.1f dB\n", snr[3] - snr[0]);
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
-  Options opt;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--csv") == 0 && i + 1 < argc) {
-      opt.csv = argv[++i];
-    } else if (std::strcmp(argv[i], "--quick") == 0) {
-      opt.quick = true;
-    } else if (std::strcmp(argv[i], "--field-only") == 0) {
-      opt.field_only = true;
-    } else {
-      std::fprintf(stderr, "usage: beam_quality [--csv FILE] [--quick] [--field-only]\n");
-      return 2;
+    Options opt;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--csv") == 0 && i + 1 < argc) {
+            opt.csv = argv[++i];
+        } else if (std::strcmp(argv[i], "--quick") == 0) {
+            opt.quick = true;
+        } else if (std::strcmp(argv[i], "--field-only") == 0) {
+            opt.field_only = true;
+        } else {
+            std::fprintf(stderr, "usage: beam_quality [--csv FILE] [--quick] [--field-only]\n");
+            return 2;
+        }
     }
-  }
-  FILE *csv = nullptr;
-  if (!opt.csv.empty()) {
-    csv = std::fopen(opt.csv.c_str(), "w");
-    if (csv == nullptr) {
-      std::fprintf(stderr, "beam_quality: cannot create %s\n", opt.csv.c_str());
-      return 1;
+    FILE* csv = nullptr;
+    if (!opt.csv.empty()) {
+        csv = std::fopen(opt.csv.c_str(), "w");
+        if (csv == nullptr) {
+            std::fprintf(stderr, "beam_quality: cannot create %s\n", opt.csv.c_str());
+            return 1;
+        }
+        std::fprintf(csv, "kind,spacing_mm,type,freq_or_input,angle_or_value,value\n");
     }
-    std::fprintf(csv, "kind,spacing_mm,type,freq_or_input,angle_or_value,value\n");
-  }
-  if (!opt.field_only) {
-    polarReport(opt, csv);
-    snrReport(opt, csv);
-  }
-  fieldQualityReport(opt.quick, csv);
-  if (csv && std::fclose(csv) != 0) {
-    std::fprintf(stderr, "beam_quality: cannot write %s\n", opt.csv.c_str());
-    return 1;
-  }
-  return 0;
+    if (!opt.field_only) {
+        polarReport(opt, csv);
+        snrReport(opt, csv);
+    }
+    fieldQualityReport(opt.quick, csv);
+    if (csv && std::fclose(csv) != 0) {
+        std::fprintf(stderr, "beam_quality: cannot write %s\n", opt.csv.c_str());
+        return 1;
+    }
+    return 0;
 }

@@ -9,35 +9,35 @@
 
 #include <time.h>
 
-#include <memory>
-#include <string>
 #include <cmath>
+#include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "CpuTime.h"
 #include "echo.h"
 #include "fft.h"
-#include "CpuTime.h"
 
-namespace {
+namespace
+{
 
 constexpr int kLength = 256;
 constexpr int kFrame = ECHO_FRAME;
 constexpr double kFrameBudgetSeconds = 0.008;
-constexpr int kBatch = 256;  // transforms per timed batch
+constexpr int kBatch = 256; // transforms per timed batch
 
 std::vector<float> random_block(unsigned seed)
 {
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
     std::vector<float> v(kLength);
-    for (float &s : v)
+    for (float& s : v)
         s = u(rng);
     return v;
 }
 
-template <typename Run>
-double seconds_for_batch(Run run)
+template <typename Run> double seconds_for_batch(Run run)
 {
     const double begin = threadCpuSeconds();
     for (int i = 0; i < kBatch; ++i)
@@ -47,15 +47,15 @@ double seconds_for_batch(Run run)
 
 // Times batches of our transform and of FFTW's alternately, so that both see
 // the same machine state; the benchmark's own time is the sum of both.
-void compare_with_fftw(benchmark::State &state, bool inverse)
+void compare_with_fftw(benchmark::State& state, bool inverse)
 {
     FftTable table{};
     fft_table_init(&table, kLength);
     std::vector<float> input = random_block(1), ours(kLength);
-    float *fftw_in = fftwf_alloc_real(kLength);
-    float *fftw_out = fftwf_alloc_real(kLength);
-    fftwf_plan plan = fftwf_plan_r2r_1d(kLength, fftw_in, fftw_out,
-                                        inverse ? FFTW_HC2R : FFTW_R2HC, FFTW_MEASURE);
+    float* fftw_in = fftwf_alloc_real(kLength);
+    float* fftw_out = fftwf_alloc_real(kLength);
+    fftwf_plan plan = fftwf_plan_r2r_1d(kLength, fftw_in, fftw_out, inverse ? FFTW_HC2R : FFTW_R2HC,
+                                        FFTW_MEASURE);
     for (int i = 0; i < kLength; ++i)
         fftw_in[i] = input[i];
 
@@ -84,19 +84,19 @@ void compare_with_fftw(benchmark::State &state, bool inverse)
     fftwf_free(fftw_out);
 }
 
-void BM_FftVsFftw(benchmark::State &state)
+void BM_FftVsFftw(benchmark::State& state)
 {
     compare_with_fftw(state, false);
     state.SetLabel("fft 256 vs fftwf R2HC");
 }
 
-void BM_IfftVsFftw(benchmark::State &state)
+void BM_IfftVsFftw(benchmark::State& state)
 {
     compare_with_fftw(state, true);
     state.SetLabel("ifft 256 vs fftwf HC2R");
 }
 
-void BM_Fft256(benchmark::State &state)
+void BM_Fft256(benchmark::State& state)
 {
     FftTable table{};
     fft_table_init(&table, kLength);
@@ -112,7 +112,7 @@ struct EchoSignals {
     std::vector<int16_t> mic, ref;
 };
 
-const EchoSignals &echo_signals()
+const EchoSignals& echo_signals()
 {
     static const EchoSignals signals = [] {
         const size_t length = 16000 * 2;
@@ -135,7 +135,7 @@ const EchoSignals &echo_signals()
     return signals;
 }
 
-void BM_EchoCancellation(benchmark::State &state)
+void BM_EchoCancellation(benchmark::State& state)
 {
     const int tail = (int)state.range(0);
     const int M = (tail + kFrame - 1) / kFrame;
@@ -152,7 +152,7 @@ void BM_EchoCancellation(benchmark::State &state)
     Echo_init(st.get(), kFrame, tail, 1, 1);
     Echo_set_sampling_rate(st.get(), 16000);
 
-    const EchoSignals &s = echo_signals();
+    const EchoSignals& s = echo_signals();
     int16_t out[kFrame];
     size_t position = 0;
     const double begin = threadCpuSeconds();
@@ -163,14 +163,19 @@ void BM_EchoCancellation(benchmark::State &state)
     }
     const double seconds = threadCpuSeconds() - begin;
     if (state.iterations() > 0)
-        state.counters["budget_pct"] = 100.0 * seconds / (double)state.iterations() / kFrameBudgetSeconds;
+        state.counters["budget_pct"] =
+            100.0 * seconds / (double)state.iterations() / kFrameBudgetSeconds;
     state.SetLabel(std::to_string(M) + " blocks");
 }
 
 BENCHMARK(BM_Fft256);
 BENCHMARK(BM_FftVsFftw)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_IfftVsFftw)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_EchoCancellation)->ArgName("tail")->Arg(128)->Arg(512)->Arg(1024)
+BENCHMARK(BM_EchoCancellation)
+    ->ArgName("tail")
+    ->Arg(128)
+    ->Arg(512)
+    ->Arg(1024)
     ->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -12,72 +12,78 @@
 
 #include <time.h>
 
-#include "ostrel.h"
 #include "CpuTime.h"
+#include "ostrel.h"
 
-namespace {
+namespace
+{
 
 constexpr size_t kSignalLength = 16000 * 2;
 constexpr double kFrameBudgetSeconds = 0.008;
 
 struct EchoSignals {
-  std::vector<int16_t> mic, ref;
+    std::vector<int16_t> mic, ref;
 };
 
-const EchoSignals &echo_signals() {
-  static const EchoSignals signals = [] {
-    std::mt19937 rng(1);
-    std::normal_distribution<double> gauss(0.0, 1.0);
-    std::vector<double> path(256), far(kSignalLength);
-    for (size_t k = 0; k < path.size(); ++k) path[k] = 0.5 * gauss(rng) * std::exp(-double(k) / 48.0);
-    for (double &v : far) v = 3000.0 * gauss(rng);
-    EchoSignals s{std::vector<int16_t>(kSignalLength), std::vector<int16_t>(kSignalLength)};
-    for (size_t t = 0; t < kSignalLength; ++t) {
-      double echo = 0.0;
-      for (size_t k = 0; k < path.size() && k <= t; ++k) echo += path[k] * far[t - k];
-      s.ref[t] = static_cast<int16_t>(std::lround(far[t]));
-      s.mic[t] = static_cast<int16_t>(std::lround(echo + 20.0 * gauss(rng)));
-    }
-    return s;
-  }();
-  return signals;
+const EchoSignals& echo_signals()
+{
+    static const EchoSignals signals = [] {
+        std::mt19937 rng(1);
+        std::normal_distribution<double> gauss(0.0, 1.0);
+        std::vector<double> path(256), far(kSignalLength);
+        for (size_t k = 0; k < path.size(); ++k)
+            path[k] = 0.5 * gauss(rng) * std::exp(-double(k) / 48.0);
+        for (double& v : far)
+            v = 3000.0 * gauss(rng);
+        EchoSignals s{std::vector<int16_t>(kSignalLength), std::vector<int16_t>(kSignalLength)};
+        for (size_t t = 0; t < kSignalLength; ++t) {
+            double echo = 0.0;
+            for (size_t k = 0; k < path.size() && k <= t; ++k)
+                echo += path[k] * far[t - k];
+            s.ref[t] = static_cast<int16_t>(std::lround(far[t]));
+            s.mic[t] = static_cast<int16_t>(std::lround(echo + 20.0 * gauss(rng)));
+        }
+        return s;
+    }();
+    return signals;
 }
 
-void BM_OstrelProcess(benchmark::State &state) {
-  const bool preprocess = state.range(1) != 0;
-  OstrelHandle handle{};
-  handle.tail_length = static_cast<uint16_t>(state.range(0));
-  handle.preprocess_enable = preprocess ? 1u : 0u;
-  Ostrel_getMemorySize(&handle);
-  std::vector<uint32_t> block((handle.internal_memory_size + 3) / 4);
-  handle.internal_memory = block.data();
-  Ostrel_Init(&handle);
-  if (preprocess) {
-    const OstrelConfig config{1u, 8000u, 1u, -15, -40, -15};
-    Ostrel_setConfig(&handle, &config);
-  }
-
-  const EchoSignals &signals = echo_signals();
-  int16_t out[OSTREL_SAMPLES_PER_INPUT];
-  size_t position = 0;
-  double process_seconds = 0.0;
-  for (auto _ : state) {
-    // One frame of input: eight 16-sample exchanges, the last one ready.
-    uint32_t ready = 0;
-    while (ready == 0) {
-      ready = Ostrel_Data_Input(&signals.mic[position], &signals.ref[position], out, &handle);
-      position = (position + OSTREL_SAMPLES_PER_INPUT) % kSignalLength;
+void BM_OstrelProcess(benchmark::State& state)
+{
+    const bool preprocess = state.range(1) != 0;
+    OstrelHandle handle{};
+    handle.tail_length = static_cast<uint16_t>(state.range(0));
+    handle.preprocess_enable = preprocess ? 1u : 0u;
+    Ostrel_getMemorySize(&handle);
+    std::vector<uint32_t> block((handle.internal_memory_size + 3) / 4);
+    handle.internal_memory = block.data();
+    Ostrel_Init(&handle);
+    if (preprocess) {
+        const OstrelConfig config{1u, 8000u, 1u, -15, -40, -15};
+        Ostrel_setConfig(&handle, &config);
     }
-    const double begin = threadCpuSeconds();
-    Ostrel_Process(&handle);
-    const double seconds = threadCpuSeconds() - begin;
-    benchmark::DoNotOptimize(out[0]);
-    process_seconds += seconds;
-    state.SetIterationTime(seconds);
-  }
-  const double mean = state.iterations() > 0 ? process_seconds / double(state.iterations()) : 0.0;
-  state.counters["budget_pct"] = 100.0 * mean / kFrameBudgetSeconds;
-  state.SetLabel(preprocess ? "with preprocessor" : "echo canceller only");
+
+    const EchoSignals& signals = echo_signals();
+    int16_t out[OSTREL_SAMPLES_PER_INPUT];
+    size_t position = 0;
+    double process_seconds = 0.0;
+    for (auto _ : state) {
+        // One frame of input: eight 16-sample exchanges, the last one ready.
+        uint32_t ready = 0;
+        while (ready == 0) {
+            ready = Ostrel_Data_Input(&signals.mic[position], &signals.ref[position], out, &handle);
+            position = (position + OSTREL_SAMPLES_PER_INPUT) % kSignalLength;
+        }
+        const double begin = threadCpuSeconds();
+        Ostrel_Process(&handle);
+        const double seconds = threadCpuSeconds() - begin;
+        benchmark::DoNotOptimize(out[0]);
+        process_seconds += seconds;
+        state.SetIterationTime(seconds);
+    }
+    const double mean = state.iterations() > 0 ? process_seconds / double(state.iterations()) : 0.0;
+    state.counters["budget_pct"] = 100.0 * mean / kFrameBudgetSeconds;
+    state.SetLabel(preprocess ? "with preprocessor" : "echo canceller only");
 }
 
 BENCHMARK(BM_OstrelProcess)
@@ -89,4 +95,4 @@ BENCHMARK(BM_OstrelProcess)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 
-}  // namespace
+} // namespace

@@ -12,13 +12,14 @@
 
 #include "preprocess.h"
 
-namespace {
+namespace
+{
 
 constexpr size_t kPreprocessSignalLength = 16000 * 2;
 constexpr int kPreprocessFrame = 128;
 constexpr double kPreprocessBudgetSeconds = 0.008;
 
-const std::vector<int16_t> &voiced_bursts_in_noise()
+const std::vector<int16_t>& voiced_bursts_in_noise()
 {
     static const std::vector<int16_t> signal = [] {
         std::mt19937 rng(7);
@@ -44,7 +45,7 @@ struct PreprocessBench {
     FftTable table;
 };
 
-void BM_Preprocess(benchmark::State &state)
+void BM_Preprocess(benchmark::State& state)
 {
     auto p = std::make_unique<PreprocessBench>();
     std::memset(&p->st, 0, sizeof(p->st));
@@ -82,7 +83,11 @@ void BM_Preprocess(benchmark::State &state)
     state.SetLabel(agc ? "with gain control" : "noise suppression only");
 }
 
-BENCHMARK(BM_Preprocess)->ArgName("agc")->Arg(0)->Arg(1)->UseManualTime()->Unit(
-    benchmark::kMicrosecond);
+BENCHMARK(BM_Preprocess)
+    ->ArgName("agc")
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace

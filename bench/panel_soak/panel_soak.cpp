@@ -21,8 +21,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "FInit.h"
 #include "CpuTime.h"
+#include "FInit.h"
 
 namespace
 {
@@ -105,11 +105,10 @@ int main(int argc, char* argv[])
     QObject::connect(&report, &QTimer::timeout, [&] {
         const double wall = run.nsecsElapsed() / 1e9;
         const double cpu = processCpuSeconds();
-        std::printf("%8.0f %10.1f %10.2f %10d %s\n", wall,
-                    100.0 * (cpu - lastCpu) / (wall - lastWall), residentMegabytes(),
-                    log->document()->blockCount(),
-                    openClose->text() == QLatin1String("Open COM Port") ? "disconnected"
-                                                                        : "connected");
+        std::printf(
+            "%8.0f %10.1f %10.2f %10d %s\n", wall, 100.0 * (cpu - lastCpu) / (wall - lastWall),
+            residentMegabytes(), log->document()->blockCount(),
+            openClose->text() == QLatin1String("Open COM Port") ? "disconnected" : "connected");
         std::fflush(stdout);
         lastCpu = cpu;
         lastWall = wall;

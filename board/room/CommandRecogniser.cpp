@@ -10,8 +10,8 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "TalkerSpeech.h"
 #include "CpuTime.h"
+#include "TalkerSpeech.h"
 
 namespace
 {

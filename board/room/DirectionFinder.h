@@ -54,8 +54,8 @@ class DirectionFinder
     // A direction needs two sounding frames in a row and outlives the sound
     // by HOLD_FRAMES frames.
     bool Sounding() const { return quietFrames < HOLD_FRAMES && soundFrames >= 2; }
-    int quietFrames = HOLD_FRAMES;  // frames since the last sounding one
-    int soundFrames = 0;            // sounding frames since the last silence
+    int quietFrames = HOLD_FRAMES; // frames since the last sounding one
+    int soundFrames = 0;           // sounding frames since the last silence
     double bestAngle = 0.0;
 };
 

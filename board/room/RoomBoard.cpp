@@ -7,8 +7,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "TalkerSpeech.h"
 #include "CpuTime.h"
+#include "TalkerSpeech.h"
 
 namespace
 {

@@ -9,7 +9,6 @@ extern "C" {
 
 const EchoTuning ECHO_TUNING_OSTREL = {0.36f, 0.2f, 0.5f, 0.25f, 0.2f, 0.005f, 1, 1};
 const EchoTuning ECHO_TUNING_VELDRA = {0.36f, 0.7225f, 0.5f, 0.25f, 4.0f, 0.005f, 0, 0};
-
 }
 
 // On the 32-bit target the record must fit the beamforming library's
@@ -18,7 +17,8 @@ const EchoTuning ECHO_TUNING_VELDRA = {0.36f, 0.7225f, 0.5f, 0.25f, 4.0f, 0.005f
 static_assert(sizeof(EchoState) == 12956, "echo canceller record size on the target");
 #endif
 
-namespace {
+namespace
+{
 
 const double kPi = 3.14159265358979323846;
 
@@ -77,8 +77,8 @@ uint32_t Echo_variable_bytes(int32_t frame_size, int32_t filter_length)
     return (((M + 1u) + 2u * M) * N + M) * (uint32_t)sizeof(float);
 }
 
-void Echo_init(EchoState *st, int32_t frame_size, int32_t filter_length,
-               int32_t microphones, int32_t loudspeakers)
+void Echo_init(EchoState *st, int32_t frame_size, int32_t filter_length, int32_t microphones,
+               int32_t loudspeakers)
 {
     // The fixed arrays hold one frame of at most ECHO_FRAME samples.
     const int32_t F = (frame_size < 1 || frame_size > ECHO_FRAME) ? ECHO_FRAME : frame_size;

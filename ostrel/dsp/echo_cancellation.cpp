@@ -4,17 +4,18 @@
 
 #include "echo.h"
 
-namespace {
+namespace
+{
 
 // Energies of one frame (sums over F samples, see Echo_cancellation).
 struct FrameEnergies {
-    float Ex;   // far end, counted twice from the leak update on
-    float Ef;   // foreground error
-    float Eb;   // background error
-    float Ed;   // difference of the two echo estimates, plus 10
-    float Ey;   // background echo estimate
-    float Eey;  // error times echo estimate
-    float Em;   // conditioned microphone
+    float Ex;  // far end, counted twice from the leak update on
+    float Ef;  // foreground error
+    float Eb;  // background error
+    float Ed;  // difference of the two echo estimates, plus 10
+    float Ey;  // background echo estimate
+    float Eey; // error times echo estimate
+    float Em;  // conditioned microphone
 };
 
 float sum_squares(const float *v, int32_t count)
@@ -165,15 +166,15 @@ void choose_filter(EchoState *st, FrameEnergies *en)
     st->V1 = tune->var1_smooth * st->V1 + (0.4f * Ef) * (0.4f * Ed);
     st->V2 = tune->var2_smooth * st->V2 + (0.15f * Ef) * (0.15f * Ed);
 
-    if (signed_square(delta) > Ef * Ed || signed_square(st->A1) > tune->var1_update * st->V1
-        || signed_square(st->A2) > tune->var2_update * st->V2) {
+    if (signed_square(delta) > Ef * Ed || signed_square(st->A1) > tune->var1_update * st->V1 ||
+        signed_square(st->A2) > tune->var2_update * st->V2) {
         st->A1 = st->A2 = st->V1 = st->V2 = 0.0f;
         memcpy(st->foreground, st->W, (size_t)MN * sizeof(float));
         for (int32_t i = 0; i < F; ++i)
             st->e[F + i] = st->window[F + i] * st->e[F + i] + st->window[i] * st->y[F + i];
-    } else if (-signed_square(delta) > tune->var_backtrack * Ef * Ed
-               || -signed_square(st->A1) > tune->var_backtrack * st->V1
-               || -signed_square(st->A2) > tune->var_backtrack * st->V2) {
+    } else if (-signed_square(delta) > tune->var_backtrack * Ef * Ed ||
+               -signed_square(st->A1) > tune->var_backtrack * st->V1 ||
+               -signed_square(st->A2) > tune->var_backtrack * st->V2) {
         memcpy(st->W, st->foreground, (size_t)MN * sizeof(float));
         for (int32_t i = 0; i < F; ++i) {
             st->y[F + i] = st->e[F + i];
@@ -186,7 +187,7 @@ void choose_filter(EchoState *st, FrameEnergies *en)
 
 int16_t round_to_sample(float v)
 {
-    if (v != v)  // NaN from a diverged filter: the frame is silenced anyway
+    if (v != v) // NaN from a diverged filter: the frame is silenced anyway
         return 0;
     if (v < -32767.5f)
         return -32768;
@@ -236,7 +237,7 @@ void error_spectra(EchoState *st, FrameEnergies *en)
 bool check_divergence(EchoState *st, const FrameEnergies *en, int16_t *out)
 {
     const float N = (float)st->window_size;
-    const float limit = N * 1e9f;  // 2.56e11 for N = 256
+    const float limit = N * 1e9f; // 2.56e11 for N = 256
     bool gross = !(en->Ey >= 0.0f && en->Ex >= 0.0f && en->Eb >= 0.0f);
     if (st->tuning->divergence_upper_bound)
         gross = gross || !(en->Ef < limit && en->Ey < limit && en->Ex < limit);
@@ -309,7 +310,8 @@ float residual_to_error_ratio(const EchoState *st, const FrameEnergies *en)
 void update_steps(EchoState *st, const FrameEnergies *en, float rho)
 {
     const int32_t F = st->frame_size;
-    if (!st->adapted && (float)st->blocks < st->adaptation_sum && st->leak * en->Ey > 0.03f * en->Ey)
+    if (!st->adapted && (float)st->blocks < st->adaptation_sum &&
+        st->leak * en->Ey > 0.03f * en->Ey)
         st->adapted = 1;
     if (st->adapted) {
         for (int32_t k = 0; k <= F; ++k) {
@@ -343,7 +345,8 @@ void update_history(EchoState *st, const int16_t *mic, const int16_t *out)
 
 } // namespace
 
-extern "C" void Echo_cancellation(EchoState *st, const int16_t *mic, const int16_t *ref, int16_t *out)
+extern "C" void Echo_cancellation(EchoState *st, const int16_t *mic, const int16_t *ref,
+                                  int16_t *out)
 {
     FrameEnergies en;
     st->frame_count += 1;

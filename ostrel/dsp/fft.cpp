@@ -7,7 +7,8 @@
 
 #include "fft_passes.h"
 
-namespace {
+namespace
+{
 
 // Appends the factors of n in trial order 4, 2, 3, 5, 7, 9, ...; a 2 found
 // after other factors goes to the front so that it runs first backward.
@@ -74,7 +75,7 @@ void drfti1(int32_t n, float *twiddles, int32_t *factors)
 void drftf1(int32_t n, float *data, float *work, const float *twiddles, const int32_t *factors)
 {
     int32_t count = factors[1];
-    bool in_data = true;  // where the current input of the next pass lies
+    bool in_data = true; // where the current input of the next pass lies
     int32_t l2 = n;
     int32_t iw = n;
     for (int32_t f = count - 1; f >= 0; --f) {
@@ -141,7 +142,7 @@ void drftb1(int32_t n, float *data, float *work, const float *twiddles, const in
 void fft_table_init(FftTable *table, int32_t n)
 {
     if (n < 1 || n > FFT_MAX_LENGTH) {
-        table->n = 0;  // rejected: fft and ifft leave their output alone
+        table->n = 0; // rejected: fft and ifft leave their output alone
         return;
     }
     table->n = n;

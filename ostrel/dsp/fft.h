@@ -30,9 +30,10 @@ extern "C" {
 #define FFT_FACTOR_COUNT 32
 
 typedef struct FftTable {
-    int32_t n;                                  /* word 0: transform length */
-    float area[3 * FFT_MAX_LENGTH];             /* words 1..768: work area (n floats), then twiddles (2n floats) */
-    int32_t factors[FFT_FACTOR_COUNT];          /* words 769..800: n, factor count, factors */
+    int32_t n; /* word 0: transform length */
+    float area[3 *
+               FFT_MAX_LENGTH]; /* words 1..768: work area (n floats), then twiddles (2n floats) */
+    int32_t factors[FFT_FACTOR_COUNT]; /* words 769..800: n, factor count, factors */
 } FftTable;
 
 /* Stores n (1..256) into word 0 and builds factor list and twiddles. */

@@ -5,7 +5,8 @@
 
 #include "fft_passes.h"
 
-namespace {
+namespace
+{
 
 // Views of the two buffers of one general pass.
 struct GeneralPass {
@@ -13,19 +14,33 @@ struct GeneralPass {
     float *cc;
     float *ch;
     // cc as the packed side (ido, ip, l1).
-    float &packed(int32_t i, int32_t j, int32_t k) const { return cc[i + ido * (j + ip * k)]; }
+    float &packed(int32_t i, int32_t j, int32_t k) const
+    {
+        return cc[i + ido * (j + ip * k)];
+    }
     // cc and ch as the split side (ido, l1, ip).
-    float &c1(int32_t i, int32_t k, int32_t j) const { return cc[i + ido * (k + l1 * j)]; }
-    float &h1(int32_t i, int32_t k, int32_t j) const { return ch[i + ido * (k + l1 * j)]; }
+    float &c1(int32_t i, int32_t k, int32_t j) const
+    {
+        return cc[i + ido * (k + l1 * j)];
+    }
+    float &h1(int32_t i, int32_t k, int32_t j) const
+    {
+        return ch[i + ido * (k + l1 * j)];
+    }
     // The same as rows of idl1 values.
-    float &c2(int32_t ik, int32_t j) const { return cc[ik + idl1 * j]; }
-    float &h2(int32_t ik, int32_t j) const { return ch[ik + idl1 * j]; }
+    float &c2(int32_t ik, int32_t j) const
+    {
+        return cc[ik + idl1 * j];
+    }
+    float &h2(int32_t ik, int32_t j) const
+    {
+        return ch[ik + idl1 * j];
+    }
 };
 
 // Real p-point sums over rows: to[l] = from[0] + sum_j cos(2 pi l j / p) from[j],
 // to[p - l] = sum_j sin(2 pi l j / p) from[p - j], j and l over 1..(p-1)/2.
-template <typename From, typename To>
-void rotate_sums(const GeneralPass &p, From from, To to)
+template <typename From, typename To> void rotate_sums(const GeneralPass &p, From from, To to)
 {
     const float arg = FFT_TWO_PI / (float)p.ip;
     const float dcp = cosf(arg);
@@ -192,8 +207,9 @@ void dradfg(int32_t ido, int32_t ip, int32_t l1, int32_t idl1, float *cc, float 
             p.c1(0, k, jc) = p.h1(0, k, jc) - p.h1(0, k, j);
         }
     }
-    rotate_sums(p, [&](int32_t ik, int32_t j) -> float & { return p.c2(ik, j); },
-                [&](int32_t ik, int32_t j) -> float & { return p.h2(ik, j); });
+    rotate_sums(
+        p, [&](int32_t ik, int32_t j) -> float & { return p.c2(ik, j); },
+        [&](int32_t ik, int32_t j) -> float & { return p.h2(ik, j); });
     // rotate_sums accumulated the plain sum into c2 row 0; the packed output
     // reads row 0 from ch.
     for (int32_t ik = 0; ik < idl1; ++ik)
@@ -206,7 +222,8 @@ void dradbg(int32_t ido, int32_t ip, int32_t l1, int32_t idl1, float *cc, float 
 {
     const GeneralPass p = {ido, ip, l1, idl1, cc, ch};
     backward_unpack(p);
-    rotate_sums(p, [&](int32_t ik, int32_t j) -> float & { return p.h2(ik, j); },
-                [&](int32_t ik, int32_t j) -> float & { return p.c2(ik, j); });
+    rotate_sums(
+        p, [&](int32_t ik, int32_t j) -> float & { return p.h2(ik, j); },
+        [&](int32_t ik, int32_t j) -> float & { return p.c2(ik, j); });
     backward_split_twiddle(p, wa);
 }

@@ -21,14 +21,14 @@
 extern "C" {
 #endif
 
-void dradf4(int32_t ido, int32_t l1, const float *cc, float *ch,
-            const float *wa1, const float *wa2, const float *wa3);
-void dradb4(int32_t ido, int32_t l1, const float *cc, float *ch,
-            const float *wa1, const float *wa2, const float *wa3);
+void dradf4(int32_t ido, int32_t l1, const float *cc, float *ch, const float *wa1, const float *wa2,
+            const float *wa3);
+void dradb4(int32_t ido, int32_t l1, const float *cc, float *ch, const float *wa1, const float *wa2,
+            const float *wa3);
 void dradf2(int32_t ido, int32_t l1, const float *cc, float *ch, const float *wa1);
 void dradb2(int32_t ido, int32_t l1, const float *cc, float *ch, const float *wa1);
-void dradb3(int32_t ido, int32_t l1, const float *cc, float *ch,
-            const float *wa1, const float *wa2);
+void dradb3(int32_t ido, int32_t l1, const float *cc, float *ch, const float *wa1,
+            const float *wa2);
 
 /* General odd radix ip. Forward: for ido > 1 the input and the result are in
  * cc (ch is scratch); for ido == 1 the input is in ch and the result in cc. */

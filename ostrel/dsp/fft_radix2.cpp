@@ -5,7 +5,9 @@ void dradf2(int32_t ido, int32_t l1, const float *cc, float *ch, const float *wa
 {
     // cc is (ido, l1, 2), ch is (ido, 2, l1).
     auto in = [&](int32_t i, int32_t k, int32_t j) { return cc[i + ido * (k + l1 * j)]; };
-    auto out = [&](int32_t i, int32_t j, int32_t k) -> float & { return ch[i + ido * (j + 2 * k)]; };
+    auto out = [&](int32_t i, int32_t j, int32_t k) -> float & {
+        return ch[i + ido * (j + 2 * k)];
+    };
     const int32_t last = ido - 1;
     for (int32_t k = 0; k < l1; ++k) {
         out(0, 0, k) = in(0, k, 0) + in(0, k, 1);
@@ -36,7 +38,9 @@ void dradb2(int32_t ido, int32_t l1, const float *cc, float *ch, const float *wa
 {
     // cc is (ido, 2, l1), ch is (ido, l1, 2).
     auto in = [&](int32_t i, int32_t j, int32_t k) { return cc[i + ido * (j + 2 * k)]; };
-    auto out = [&](int32_t i, int32_t k, int32_t j) -> float & { return ch[i + ido * (k + l1 * j)]; };
+    auto out = [&](int32_t i, int32_t k, int32_t j) -> float & {
+        return ch[i + ido * (k + l1 * j)];
+    };
     const int32_t last = ido - 1;
     for (int32_t k = 0; k < l1; ++k) {
         out(0, k, 0) = in(0, 0, k) + in(last, 1, k);

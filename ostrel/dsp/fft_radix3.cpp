@@ -2,12 +2,13 @@
 // (only odd factors follow it), so there is no middle element to handle.
 #include "fft_passes.h"
 
-void dradb3(int32_t ido, int32_t l1, const float *cc, float *ch,
-            const float *wa1, const float *wa2)
+void dradb3(int32_t ido, int32_t l1, const float *cc, float *ch, const float *wa1, const float *wa2)
 {
     // cc is (ido, 3, l1), ch is (ido, l1, 3).
     auto in = [&](int32_t i, int32_t j, int32_t k) { return cc[i + ido * (j + 3 * k)]; };
-    auto out = [&](int32_t i, int32_t k, int32_t j) -> float & { return ch[i + ido * (k + l1 * j)]; };
+    auto out = [&](int32_t i, int32_t k, int32_t j) -> float & {
+        return ch[i + ido * (k + l1 * j)];
+    };
     const int32_t last = ido - 1;
     for (int32_t k = 0; k < l1; ++k) {
         float tr2 = in(last, 1, k) + in(last, 1, k);

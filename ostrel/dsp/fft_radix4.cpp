@@ -1,15 +1,22 @@
 // Radix-4 passes of the real FFT, the only ones that run for n = 256.
 #include "fft_passes.h"
 
-namespace {
+namespace
+{
 
 // Forward: cc is (ido, l1, 4), ch is (ido, 4, l1).
 struct Forward4 {
     int32_t ido, l1;
     const float *cc;
     float *ch;
-    float in(int32_t i, int32_t k, int32_t j) const { return cc[i + ido * (k + l1 * j)]; }
-    float &out(int32_t i, int32_t j, int32_t k) const { return ch[i + ido * (j + 4 * k)]; }
+    float in(int32_t i, int32_t k, int32_t j) const
+    {
+        return cc[i + ido * (k + l1 * j)];
+    }
+    float &out(int32_t i, int32_t j, int32_t k) const
+    {
+        return ch[i + ido * (j + 4 * k)];
+    }
 };
 
 // Backward: cc is (ido, 4, l1), ch is (ido, l1, 4).
@@ -17,8 +24,14 @@ struct Backward4 {
     int32_t ido, l1;
     const float *cc;
     float *ch;
-    float in(int32_t i, int32_t j, int32_t k) const { return cc[i + ido * (j + 4 * k)]; }
-    float &out(int32_t i, int32_t k, int32_t j) const { return ch[i + ido * (k + l1 * j)]; }
+    float in(int32_t i, int32_t j, int32_t k) const
+    {
+        return cc[i + ido * (j + 4 * k)];
+    }
+    float &out(int32_t i, int32_t k, int32_t j) const
+    {
+        return ch[i + ido * (k + l1 * j)];
+    }
 };
 
 void forward4_twiddled(const Forward4 &p, const float *wa1, const float *wa2, const float *wa3)
@@ -87,8 +100,8 @@ void backward4_twiddled(const Backward4 &p, const float *wa1, const float *wa2, 
 
 } // namespace
 
-void dradf4(int32_t ido, int32_t l1, const float *cc, float *ch,
-            const float *wa1, const float *wa2, const float *wa3)
+void dradf4(int32_t ido, int32_t l1, const float *cc, float *ch, const float *wa1, const float *wa2,
+            const float *wa3)
 {
     const Forward4 p = {ido, l1, cc, ch};
     const int32_t last = ido - 1;
@@ -117,8 +130,8 @@ void dradf4(int32_t ido, int32_t l1, const float *cc, float *ch,
     }
 }
 
-void dradb4(int32_t ido, int32_t l1, const float *cc, float *ch,
-            const float *wa1, const float *wa2, const float *wa3)
+void dradb4(int32_t ido, int32_t l1, const float *cc, float *ch, const float *wa1, const float *wa2,
+            const float *wa3)
 {
     const Backward4 p = {ido, l1, cc, ch};
     const int32_t last = ido - 1;

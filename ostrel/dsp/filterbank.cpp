@@ -4,7 +4,8 @@
 #include <math.h>
 #include <string.h>
 
-namespace {
+namespace
+{
 
 // Perceptual frequency scale (Bark-like), evaluated in double.
 double bark(double f)
@@ -39,7 +40,7 @@ extern "C" FilterBank *filterbank_new(void *memory, int32_t bands, float samplin
         const double f = i * rate / (2.0 * bins);
         const double v = bark(f);
         if (v > top)
-            break;  // bins above the top band keep zero weights
+            break; // bins above the top band keep zero weights
         int32_t k = static_cast<int32_t>(floor(v / step));
         double phi;
         if (k > bands - 2) {

@@ -4,7 +4,8 @@
 #include <math.h>
 #include <string.h>
 
-namespace {
+namespace
+{
 
 constexpr int32_t kFrame = PREPROCESS_FRAME;
 constexpr int32_t kWindow = PREPROCESS_WINDOW;
@@ -15,10 +16,10 @@ constexpr float kAgcPeakLimit = 28000.0f;
 constexpr double kPi = 3.14159265358979323846;
 
 // Interpolation table of the estimator gain, at steps of 0.5 in theta.
-const float kHypergeomTable[21] = {
-    0.82157f, 1.02017f, 1.20461f, 1.37534f, 1.53363f, 1.68092f, 1.81865f,
-    1.94811f, 2.07038f, 2.18638f, 2.29688f, 2.40255f, 2.50391f, 2.60144f,
-    2.69551f, 2.78647f, 2.87458f, 2.96015f, 3.04333f, 3.12431f, 3.20326f};
+const float kHypergeomTable[21] = {0.82157f, 1.02017f, 1.20461f, 1.37534f, 1.53363f, 1.68092f,
+                                   1.81865f, 1.94811f, 2.07038f, 2.18638f, 2.29688f, 2.40255f,
+                                   2.50391f, 2.60144f, 2.69551f, 2.78647f, 2.87458f, 2.96015f,
+                                   3.04333f, 3.12431f, 3.20326f};
 
 // Estimator gain factor for theta = w (1 + eta); 1 for a non-positive or
 // undefined theta, the asymptote 1 + 0.1296/theta from theta = 10 on.
@@ -188,8 +189,9 @@ float estimate_snr(PreprocessState *st)
 // Gain floor per band from the noise and residual-echo floors.
 void compute_gain_floor(PreprocessState *st, float p_frame)
 {
-    const float effective_db = truncf((1.0f - p_frame) * static_cast<float>(st->echo_attenuation_db) +
-                                      p_frame * static_cast<float>(st->echo_attenuation_active_db));
+    const float effective_db =
+        truncf((1.0f - p_frame) * static_cast<float>(st->echo_attenuation_db) +
+               p_frame * static_cast<float>(st->echo_attenuation_active_db));
     const double noise_floor = expf(0.2302585f * static_cast<float>(st->noise_attenuation_db));
     const double echo_floor = expf(0.2302585f * effective_db);
     for (int32_t b = 0; b < kBands; b++) {
@@ -394,15 +396,16 @@ extern "C" void simple_agc(PreprocessState *st, float *T, float p_frame)
     if (p_frame > 0.3f) {
         const float c = 0.03f * p_frame * p_frame;
         const double scaled = 0.001 * static_cast<double>(loudness);
-        st->loudness = static_cast<float>((1.0 - static_cast<double>(c)) * static_cast<double>(st->loudness) +
-                                          static_cast<double>(c) * pow(scaled, 5.0));
+        st->loudness =
+            static_cast<float>((1.0 - static_cast<double>(c)) * static_cast<double>(st->loudness) +
+                               static_cast<double>(c) * pow(scaled, 5.0));
         st->loudness_accum = (1.0f - c) * st->loudness_accum + c;
         if (st->max_gain > st->init_max && st->nb_adapt > 20)
             st->init_max *= 1.0f + 0.1f * p_frame * p_frame;
     }
 
-    float target = 0.001f * st->agc_level *
-                   powf(st->loudness / (st->loudness_accum + 0.0001f), -0.2f);
+    float target =
+        0.001f * st->agc_level * powf(st->loudness / (st->loudness_accum + 0.0001f), -0.2f);
     const float gain = st->agc_gain;
     if ((p_frame > 0.5f && st->nb_adapt > 20) || target < gain) {
         if (target > st->max_increase_step * gain)
@@ -457,7 +460,8 @@ extern "C" int32_t Preprocess(PreprocessState *st, int16_t *samples)
     return st->vad_enabled ? decide_voice(st, p_frame) : 1;
 }
 
-namespace {
+namespace
+{
 
 int32_t read_int(const void *ptr)
 {
@@ -473,18 +477,36 @@ void write_int(void *ptr, int32_t v)
 int32_t setup_settings(PreprocessState *st, int32_t request, void *ptr)
 {
     switch (request) {
-    case PREPROCESS_SET_DENOISE: st->denoise_enabled = read_int(ptr) != 0; return 0;
-    case PREPROCESS_GET_DENOISE: write_int(ptr, st->denoise_enabled); return 0;
-    case PREPROCESS_SET_AGC: st->agc_enabled = read_int(ptr) != 0; return 0;
-    case PREPROCESS_GET_AGC: write_int(ptr, st->agc_enabled); return 0;
-    case PREPROCESS_SET_VAD: st->vad_enabled = read_int(ptr) != 0; return 0;
-    case PREPROCESS_GET_VAD: write_int(ptr, st->vad_enabled); return 0;
+    case PREPROCESS_SET_DENOISE:
+        st->denoise_enabled = read_int(ptr) != 0;
+        return 0;
+    case PREPROCESS_GET_DENOISE:
+        write_int(ptr, st->denoise_enabled);
+        return 0;
+    case PREPROCESS_SET_AGC:
+        st->agc_enabled = read_int(ptr) != 0;
+        return 0;
+    case PREPROCESS_GET_AGC:
+        write_int(ptr, st->agc_enabled);
+        return 0;
+    case PREPROCESS_SET_VAD:
+        st->vad_enabled = read_int(ptr) != 0;
+        return 0;
+    case PREPROCESS_GET_VAD:
+        write_int(ptr, st->vad_enabled);
+        return 0;
     case PREPROCESS_SET_AGC_LEVEL:
         st->agc_level = clamp_agc_level(*static_cast<const float *>(ptr));
         return 0;
-    case PREPROCESS_GET_AGC_LEVEL: *static_cast<float *>(ptr) = st->agc_level; return 0;
-    case PREPROCESS_SET_DEREVERB: st->dereverb_enabled = read_int(ptr) != 0; return 0;
-    case PREPROCESS_GET_DEREVERB: write_int(ptr, st->dereverb_enabled); return 0;
+    case PREPROCESS_GET_AGC_LEVEL:
+        *static_cast<float *>(ptr) = st->agc_level;
+        return 0;
+    case PREPROCESS_SET_DEREVERB:
+        st->dereverb_enabled = read_int(ptr) != 0;
+        return 0;
+    case PREPROCESS_GET_DEREVERB:
+        write_int(ptr, st->dereverb_enabled);
+        return 0;
     case PREPROCESS_SET_PROB_START:
     case PREPROCESS_SET_PROB_CONTINUE: {
         int32_t percent = read_int(ptr);
@@ -496,21 +518,38 @@ int32_t setup_settings(PreprocessState *st, int32_t request, void *ptr)
             st->speech_prob_continue = fraction;
         return 0;
     }
-    case PREPROCESS_GET_PROB_START: write_int(ptr, to_int32(st->speech_prob_start * 100.0f)); return 0;
-    case PREPROCESS_GET_PROB_CONTINUE: write_int(ptr, to_int32(st->speech_prob_continue * 100.0f)); return 0;
-    case PREPROCESS_SET_NOISE_SUPPRESS: st->noise_attenuation_db = negative_magnitude(read_int(ptr)); return 0;
-    case PREPROCESS_GET_NOISE_SUPPRESS: write_int(ptr, st->noise_attenuation_db); return 0;
-    case PREPROCESS_SET_ECHO_SUPPRESS: st->echo_attenuation_db = negative_magnitude(read_int(ptr)); return 0;
-    case PREPROCESS_GET_ECHO_SUPPRESS: write_int(ptr, st->echo_attenuation_db); return 0;
+    case PREPROCESS_GET_PROB_START:
+        write_int(ptr, to_int32(st->speech_prob_start * 100.0f));
+        return 0;
+    case PREPROCESS_GET_PROB_CONTINUE:
+        write_int(ptr, to_int32(st->speech_prob_continue * 100.0f));
+        return 0;
+    case PREPROCESS_SET_NOISE_SUPPRESS:
+        st->noise_attenuation_db = negative_magnitude(read_int(ptr));
+        return 0;
+    case PREPROCESS_GET_NOISE_SUPPRESS:
+        write_int(ptr, st->noise_attenuation_db);
+        return 0;
+    case PREPROCESS_SET_ECHO_SUPPRESS:
+        st->echo_attenuation_db = negative_magnitude(read_int(ptr));
+        return 0;
+    case PREPROCESS_GET_ECHO_SUPPRESS:
+        write_int(ptr, st->echo_attenuation_db);
+        return 0;
     case PREPROCESS_SET_ECHO_SUPPRESS_ACTIVE:
         st->echo_attenuation_active_db = negative_magnitude(read_int(ptr));
         return 0;
-    case PREPROCESS_GET_ECHO_SUPPRESS_ACTIVE: write_int(ptr, st->echo_attenuation_active_db); return 0;
+    case PREPROCESS_GET_ECHO_SUPPRESS_ACTIVE:
+        write_int(ptr, st->echo_attenuation_active_db);
+        return 0;
     case PREPROCESS_SET_AGC_TARGET:
         st->agc_level = clamp_agc_level(static_cast<float>(read_int(ptr)));
         return 0;
-    case PREPROCESS_GET_AGC_TARGET: write_int(ptr, to_int32(st->agc_level)); return 0;
-    default: return -1;
+    case PREPROCESS_GET_AGC_TARGET:
+        write_int(ptr, to_int32(st->agc_level));
+        return 0;
+    default:
+        return -1;
     }
 }
 
@@ -519,8 +558,8 @@ int32_t setup_settings(PreprocessState *st, int32_t request, void *ptr)
 int32_t setup_agc_and_readings(PreprocessState *st, int32_t request, void *ptr)
 {
     const double frames_per_second = static_cast<double>(st->sampling_rate) / st->frame_size;
-    const float db_per_second_scale = 0.11513f * static_cast<float>(st->frame_size) /
-                                      static_cast<float>(st->sampling_rate);
+    const float db_per_second_scale =
+        0.11513f * static_cast<float>(st->frame_size) / static_cast<float>(st->sampling_rate);
     switch (request) {
     case PREPROCESS_SET_AGC_INCREMENT:
         st->max_increase_step = expf(db_per_second_scale * static_cast<float>(read_int(ptr)));
@@ -537,11 +576,19 @@ int32_t setup_agc_and_readings(PreprocessState *st, int32_t request, void *ptr)
     case PREPROCESS_SET_AGC_MAX_GAIN:
         st->max_gain = expf(0.11513f * static_cast<float>(read_int(ptr)));
         return 0;
-    case PREPROCESS_GET_AGC_MAX_GAIN: write_int(ptr, factor_to_db(st->max_gain, 1.0)); return 0;
-    case PREPROCESS_GET_AGC_LOUDNESS: write_int(ptr, to_int32(powf(st->loudness, 0.2f))); return 0;
-    case PREPROCESS_GET_AGC_GAIN: write_int(ptr, factor_to_db(st->agc_gain, 1.0)); return 0;
+    case PREPROCESS_GET_AGC_MAX_GAIN:
+        write_int(ptr, factor_to_db(st->max_gain, 1.0));
+        return 0;
+    case PREPROCESS_GET_AGC_LOUDNESS:
+        write_int(ptr, to_int32(powf(st->loudness, 0.2f)));
+        return 0;
+    case PREPROCESS_GET_AGC_GAIN:
+        write_int(ptr, factor_to_db(st->agc_gain, 1.0));
+        return 0;
     case PREPROCESS_GET_PSD_SIZE:
-    case PREPROCESS_GET_NOISE_PSD_SIZE: write_int(ptr, st->ps_size); return 0;
+    case PREPROCESS_GET_NOISE_PSD_SIZE:
+        write_int(ptr, st->ps_size);
+        return 0;
     case PREPROCESS_GET_PSD:
     case PREPROCESS_GET_NOISE_PSD: {
         const float *source = request == PREPROCESS_GET_PSD ? st->Pw : st->noise;
@@ -550,8 +597,11 @@ int32_t setup_agc_and_readings(PreprocessState *st, int32_t request, void *ptr)
             out[i] = to_int32(source[i]);
         return 0;
     }
-    case PREPROCESS_GET_PROB: write_int(ptr, to_int32(st->speech_prob * 100.0f)); return 0;
-    default: return -1;
+    case PREPROCESS_GET_PROB:
+        write_int(ptr, to_int32(st->speech_prob * 100.0f));
+        return 0;
+    default:
+        return -1;
     }
 }
 

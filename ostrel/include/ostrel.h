@@ -31,47 +31,49 @@ extern "C" {
 #endif
 
 /* Status values. */
-#define OSTREL_OK                     0u
-#define OSTREL_ERR_MEMORY             1u  /* Ostrel_Init: no block, or a block
-                                             smaller than the handle needs */
-#define OSTREL_ERR_AGC_LEVEL          2u  /* agc_target_level 32768 or more */
-#define OSTREL_ERR_ATTENUATION        4u  /* a suppression level above 0 dB:
-                                             that level is not applied */
-#define OSTREL_ERR_NO_PREPROCESSOR   16u  /* no preprocessor was reserved */
+#define OSTREL_OK 0u
+#define OSTREL_ERR_MEMORY                                                                          \
+    1u                          /* Ostrel_Init: no block, or a block                               \
+                                   smaller than the handle needs */
+#define OSTREL_ERR_AGC_LEVEL 2u /* agc_target_level 32768 or more */
+#define OSTREL_ERR_ATTENUATION                                                                     \
+    4u                                 /* a suppression level above 0 dB:                          \
+                                          that level is not applied */
+#define OSTREL_ERR_NO_PREPROCESSOR 16u /* no preprocessor was reserved */
 
-#define OSTREL_SAMPLES_PER_INPUT     16u  /* samples per Ostrel_Data_Input */
-#define OSTREL_FRAME_SIZE           128u  /* samples per Ostrel_Process */
-#define OSTREL_DELAY_SAMPLES        256u  /* input-to-output delay */
-#define OSTREL_DEFAULT_TAIL_LENGTH  512u  /* tail_length 0 means this */
-#define OSTREL_VERSION_BUFFER_SIZE   17u  /* version text and terminator */
+#define OSTREL_SAMPLES_PER_INPUT 16u    /* samples per Ostrel_Data_Input */
+#define OSTREL_FRAME_SIZE 128u          /* samples per Ostrel_Process */
+#define OSTREL_DELAY_SAMPLES 256u       /* input-to-output delay */
+#define OSTREL_DEFAULT_TAIL_LENGTH 512u /* tail_length 0 means this */
+#define OSTREL_VERSION_BUFFER_SIZE 17u  /* version text and terminator */
 
 /* Filled by the caller, passed to every entry point. */
 typedef struct {
-  uint16_t tail_length;          /* echo tail in samples; 0 means 512 */
-  uint32_t preprocess_enable;    /* nonzero: reserve the noise suppressor
-                                    and gain control as well */
-  uint16_t mic_stride;           /* samples between successive microphone
-                                    samples in the input buffer; 0 means 1 */
-  uint16_t ref_stride;           /* the same for the reference buffer */
-  uint16_t out_stride;           /* the same for the output buffer */
-  uint32_t internal_memory_size; /* written by Ostrel_getMemorySize */
-  void *internal_memory;         /* caller's block, internal_memory_size
-                                    bytes, 4-byte aligned */
+    uint16_t tail_length;          /* echo tail in samples; 0 means 512 */
+    uint32_t preprocess_enable;    /* nonzero: reserve the noise suppressor
+                                      and gain control as well */
+    uint16_t mic_stride;           /* samples between successive microphone
+                                      samples in the input buffer; 0 means 1 */
+    uint16_t ref_stride;           /* the same for the reference buffer */
+    uint16_t out_stride;           /* the same for the output buffer */
+    uint32_t internal_memory_size; /* written by Ostrel_getMemorySize */
+    void *internal_memory;         /* caller's block, internal_memory_size
+                                      bytes, 4-byte aligned */
 } OstrelHandle;
 
 /* Run-time configuration of the preprocessor stage. */
 typedef struct {
-  uint32_t denoise_enable;        /* bit 0: preprocessor stage on */
-  uint32_t agc_target_level;      /* 0: gain control off; 1..32767: on with
-                                     this target; 32768+: rejected (status 2) */
-  uint32_t residual_echo_enable;  /* 1: suppress residual echo */
-  int32_t noise_attenuation_db;   /* maximum noise attenuation, dB, at most
-                                     0 (above: OSTREL_ERR_ATTENUATION);
-                                     default -15 */
-  int32_t echo_attenuation_db;    /* maximum residual-echo attenuation, dB,
-                                     at most 0; default -40 */
-  int32_t echo_attenuation_active_db; /* the same while near-end speech is
-                                     present, at most 0; default -15 */
+    uint32_t denoise_enable;            /* bit 0: preprocessor stage on */
+    uint32_t agc_target_level;          /* 0: gain control off; 1..32767: on with
+                                           this target; 32768+: rejected (status 2) */
+    uint32_t residual_echo_enable;      /* 1: suppress residual echo */
+    int32_t noise_attenuation_db;       /* maximum noise attenuation, dB, at most
+                                           0 (above: OSTREL_ERR_ATTENUATION);
+                                           default -15 */
+    int32_t echo_attenuation_db;        /* maximum residual-echo attenuation, dB,
+                                           at most 0; default -40 */
+    int32_t echo_attenuation_active_db; /* the same while near-end speech is
+                                       present, at most 0; default -15 */
 } OstrelConfig;
 
 /* Writes the block size that `handle` needs to internal_memory_size. */
@@ -88,8 +90,8 @@ uint32_t Ostrel_setConfig(OstrelHandle *handle, const OstrelConfig *config);
 uint32_t Ostrel_getConfig(OstrelHandle *handle, OstrelConfig *config);
 /* Takes 16 microphone and reference samples and plays out 16 output
  * samples; returns 1 when a frame is ready for Ostrel_Process. */
-uint32_t Ostrel_Data_Input(const int16_t *mic, const int16_t *ref,
-                           int16_t *out, OstrelHandle *handle);
+uint32_t Ostrel_Data_Input(const int16_t *mic, const int16_t *ref, int16_t *out,
+                           OstrelHandle *handle);
 /* Processes the ready frame, if any. */
 uint32_t Ostrel_Process(OstrelHandle *handle);
 /* Copies the version text with its terminator into `buffer` (at least
@@ -119,20 +121,20 @@ uint32_t Ostrel_GetLibVersion(char *buffer);
  *               does not trigger it.
  * Ostrel_setConfig works as in the default mode; residual_echo_enable = 1 links
  * the suppressor to the field estimate while the residual stage is on. */
-#define OSTREL_ERR_FIELD_OPTIONS    128u  /* a field option is out of range */
-#define OSTREL_FIELD_MAX_DELAY_MS   300u  /* largest bulk delay searched */
+#define OSTREL_ERR_FIELD_OPTIONS 128u  /* a field option is out of range */
+#define OSTREL_FIELD_MAX_DELAY_MS 300u /* largest bulk delay searched */
 
 typedef struct {
-  uint32_t align_enable;          /* 1: bulk-delay estimation; default 1 */
-  uint32_t drift_enable;          /* 1: clock-drift tracking (needs
+    uint32_t align_enable;        /* 1: bulk-delay estimation; default 1 */
+    uint32_t drift_enable;        /* 1: clock-drift tracking (needs
                                      align_enable); default 1 */
-  uint32_t nonlinear_enable;      /* 1: loudspeaker saturation model; default 1 */
-  uint32_t residual_enable;       /* 1: field residual-echo estimate; default 1
+    uint32_t nonlinear_enable;    /* 1: loudspeaker saturation model; default 1 */
+    uint32_t residual_enable;     /* 1: field residual-echo estimate; default 1
                                      (needs preprocess_enable) */
-  int32_t residual_strength_db;   /* over-estimation of the residual echo in
+    int32_t residual_strength_db; /* over-estimation of the residual echo in
                                      dB, -10..20, not applied while near-end
                                      speech is detected; default 6 */
-  uint32_t recovery_enable;       /* 1: fast recovery after a path change;
+    uint32_t recovery_enable;     /* 1: fast recovery after a path change;
                                      default 1 */
 } OstrelFieldOptions;
 
@@ -140,23 +142,20 @@ typedef struct {
 uint32_t Ostrel_Field_defaults(OstrelFieldOptions *options);
 /* Writes the block size of field mode to internal_memory_size: the default
  * mode's size for the same handle plus the field state. */
-uint32_t Ostrel_Field_getMemorySize(OstrelHandle *handle,
-                                    const OstrelFieldOptions *options);
+uint32_t Ostrel_Field_getMemorySize(OstrelHandle *handle, const OstrelFieldOptions *options);
 /* Ostrel_Init followed by the field stages. OSTREL_ERR_FIELD_OPTIONS for a
  * value out of range, OSTREL_ERR_NO_PREPROCESSOR for the residual stage
  * without preprocess_enable, OSTREL_ERR_MEMORY as Ostrel_Init; the block is
  * left untouched on every error. */
-uint32_t Ostrel_Field_Init(OstrelHandle *handle,
-                           const OstrelFieldOptions *options);
+uint32_t Ostrel_Field_Init(OstrelHandle *handle, const OstrelFieldOptions *options);
 
 /* Second exported names of the same functions. */
 uint32_t libEchoCancel_getMemorySize(OstrelHandle *handle);
 uint32_t libEchoCancel_Init(OstrelHandle *handle);
-uint32_t libEchoCancel_setConfig(OstrelHandle *handle,
-                                 const OstrelConfig *config);
+uint32_t libEchoCancel_setConfig(OstrelHandle *handle, const OstrelConfig *config);
 uint32_t libEchoCancel_getConfig(OstrelHandle *handle, OstrelConfig *config);
-uint32_t libEchoCancel_Data_Input(const int16_t *mic, const int16_t *ref,
-                                  int16_t *out, OstrelHandle *handle);
+uint32_t libEchoCancel_Data_Input(const int16_t *mic, const int16_t *ref, int16_t *out,
+                                  OstrelHandle *handle);
 uint32_t libEchoCancel_Process(OstrelHandle *handle);
 
 #ifdef __cplusplus

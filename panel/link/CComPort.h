@@ -3,19 +3,20 @@
 // incoming byte stream.
 #pragma once
 
-#include <QObject>
-#include <QString>
 #include <cstdint>
 #include <functional>
+#include <QObject>
+#include <QString>
 
 #include "LinkProtocol.h"
 
 class QSerialPort;
 
-class CComPort : public QObject {
+class CComPort : public QObject
+{
     Q_OBJECT
 
-public:
+  public:
     explicit CComPort(QObject* parent = nullptr);
     ~CComPort() override;
 
@@ -75,16 +76,16 @@ public:
     // window and ResolvePortName must agree on it, so both use this.
     static long long PortNumberOf(const QString& name);
 
-protected:
-    QSerialPort* port;       // owned, no Qt parent
-    uint8_t endMarker;       // 0 after construction, FRAME_END or TEXT_END
-    int32_t rxCount;         // bytes held in rxBuffer
-    uint8_t rxBuffer[LINK_BUFFER_SIZE];  // bytes read and not yet handed out
-    int32_t baudRate;        // last requested baud rate, -1 at first
-    bool failed;             // an unrecoverable port error since Open
+  protected:
+    QSerialPort* port;                  // owned, no Qt parent
+    uint8_t endMarker;                  // 0 after construction, FRAME_END or TEXT_END
+    int32_t rxCount;                    // bytes held in rxBuffer
+    uint8_t rxBuffer[LINK_BUFFER_SIZE]; // bytes read and not yet handed out
+    int32_t baudRate;                   // last requested baud rate, -1 at first
+    bool failed;                        // an unrecoverable port error since Open
     std::function<void()> slowWaitHandler;
 
-private:
+  private:
     bool FillFromPort();
     void TakeFront(int count);
 };

@@ -11,16 +11,17 @@
 
 class SerialComm;
 
-class CDeviceLink {
-public:
+class CDeviceLink
+{
+  public:
     CDeviceLink();
     ~CDeviceLink();
     CDeviceLink(const CDeviceLink&) = delete;
     CDeviceLink& operator=(const CDeviceLink&) = delete;
 
     void SetPortNumber(int n);
-    int Open(int baud);   // 0 opened, -1 not
-    int Close();          // 0 closed, -1 was not open
+    int Open(int baud); // 0 opened, -1 not
+    int Close();        // 0 closed, -1 was not open
     bool IsOpen() const;
     // True once the open port reported an unrecoverable error.
     bool HasFailed() const;
@@ -43,11 +44,11 @@ public:
 
     int WriteBytes(const uint8_t* bytes, int length);
     int WriteString(const char* text);
-    bool ReadLine(char* out, int maxLen);  // 10-second timeout
+    bool ReadLine(char* out, int maxLen); // 10-second timeout
 
-private:
-    int Command(uint8_t address, uint8_t code, unsigned payloadLength,
-                const uint8_t* payload, unsigned capacity, uint8_t* out);
+  private:
+    int Command(uint8_t address, uint8_t code, unsigned payloadLength, const uint8_t* payload,
+                unsigned capacity, uint8_t* out);
 
     SerialComm* comm;
 };

@@ -12,20 +12,25 @@ const ParameterSection PARAMETER_SECTIONS[PARAMETER_SECTION_COUNT] = {
     {PARAM_OUTPUT, offsetof(FeatureParameterBlock, output), sizeof(OutputSection)},
 };
 
-size_t ParameterSectionsSize(unsigned mask) {
+size_t ParameterSectionsSize(unsigned mask)
+{
     size_t total = 0;
     for (const ParameterSection& section : PARAMETER_SECTIONS)
-        if (mask & section.mask) total += section.size;
+        if (mask & section.mask)
+            total += section.size;
     return total;
 }
 
-size_t PackParameterSections(const FeatureParameterBlock& block, unsigned mask,
-                             uint8_t* out, size_t outCapacity) {
-    if (ParameterSectionsSize(mask) > outCapacity) return 0;
+size_t PackParameterSections(const FeatureParameterBlock& block, unsigned mask, uint8_t* out,
+                             size_t outCapacity)
+{
+    if (ParameterSectionsSize(mask) > outCapacity)
+        return 0;
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&block);
     size_t n = 0;
     for (const ParameterSection& section : PARAMETER_SECTIONS) {
-        if (!(mask & section.mask)) continue;
+        if (!(mask & section.mask))
+            continue;
         std::memcpy(out + n, bytes + section.offset, section.size);
         n += section.size;
     }
@@ -33,15 +38,18 @@ size_t PackParameterSections(const FeatureParameterBlock& block, unsigned mask,
 }
 
 size_t UnpackParameterSections(const uint8_t* in, size_t length, unsigned mask,
-                               FeatureParameterBlock& block) {
+                               FeatureParameterBlock& block)
+{
     uint8_t* bytes = reinterpret_cast<uint8_t*>(&block);
     size_t n = 0;
     for (const ParameterSection& section : PARAMETER_SECTIONS) {
-        if (!(mask & section.mask)) continue;
+        if (!(mask & section.mask))
+            continue;
         size_t take = length - n < section.size ? length - n : section.size;
         std::memcpy(bytes + section.offset, in + n, take);
         n += take;
-        if (n == length) break;
+        if (n == length)
+            break;
     }
     return n;
 }

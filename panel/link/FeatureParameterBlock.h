@@ -24,61 +24,61 @@ constexpr uint16_t FEATURE_SLOC = 0x02;
 constexpr uint16_t FEATURE_AEC = 0x04;
 constexpr uint16_t FEATURE_DBNOISE = 0x08;
 constexpr uint16_t FEATURE_ASR = 0x10;
-constexpr uint16_t FEATURE_GESTURE = 0x20;  // availableFeatures only
+constexpr uint16_t FEATURE_GESTURE = 0x20; // availableFeatures only
 
 // Angle value meaning "no source detected".
 constexpr int16_t SLOC_NO_SOURCE = -100;
 
 #pragma pack(push, 1)
 
-struct GeneralSection {             // PARAM_GENERAL, 32 bytes
-    uint16_t availableFeatures;     // features the board offers
-    uint16_t enabledFeatures;       // features running
-    uint8_t micVolume;              // streaming volume step, 4 is 0 dB
+struct GeneralSection {         // PARAM_GENERAL, 32 bytes
+    uint16_t availableFeatures; // features the board offers
+    uint16_t enabledFeatures;   // features running
+    uint8_t micVolume;          // streaming volume step, 4 is 0 dB
     uint8_t reserved5[7];
-    uint32_t micMask;               // bit 0 M1 .. bit 3 M4
-    uint32_t volumeGesture;         // 1: gestures change the streaming volume
-    uint32_t currentVolume;         // streaming volume step in force
+    uint32_t micMask;       // bit 0 M1 .. bit 3 M4
+    uint32_t volumeGesture; // 1: gestures change the streaming volume
+    uint32_t currentVolume; // streaming volume step in force
     uint8_t reserved24[8];
 };
 
-struct SlocSection {                // PARAM_SLOC, 24 bytes
-    int16_t angle;                  // degrees, SLOC_NO_SOURCE when silent
+struct SlocSection { // PARAM_SLOC, 24 bytes
+    int16_t angle;   // degrees, SLOC_NO_SOURCE when silent
     uint8_t reserved2;
-    uint8_t resolution;             // degrees
-    int16_t threshold;              // detection threshold
+    uint8_t resolution; // degrees
+    int16_t threshold;  // detection threshold
     uint8_t reserved6[18];
 };
 
-struct BeamSection {                // PARAM_BEAM, 24 bytes
-    uint8_t beamType;               // 0..3
-    uint8_t beamDirection;          // 1..8
+struct BeamSection {       // PARAM_BEAM, 24 bytes
+    uint8_t beamType;      // 0..3
+    uint8_t beamDirection; // 1..8
     uint8_t reserved2[6];
-    uint32_t beamGesture;           // 1: gestures steer the beam
+    uint32_t beamGesture; // 1: gestures steer the beam
     uint8_t reserved12[12];
 };
 
-struct AecSection {                 // PARAM_AEC, 24 bytes
+struct AecSection { // PARAM_AEC, 24 bytes
     uint8_t reserved0[2];
-    uint16_t agcLevel;              // 0..8000
-    uint16_t denoiser;              // 1 on, 0 off
+    uint16_t agcLevel; // 0..8000
+    uint16_t denoiser; // 1 on, 0 off
     uint8_t reserved6[18];
 };
 
-struct DbNoiseSection {             // PARAM_DBNOISE, 20 bytes
-    int16_t noiseLevel;             // dB SPL as measured
-    int16_t noiseOffset;            // user correction, -99..99
+struct DbNoiseSection {  // PARAM_DBNOISE, 20 bytes
+    int16_t noiseLevel;  // dB SPL as measured
+    int16_t noiseOffset; // user correction, -99..99
     uint8_t reserved4[16];
 };
 
-struct AsrSection {                 // PARAM_ASR, 20 bytes
-    int16_t asrCommand;             // code of the last voice command
+struct AsrSection {     // PARAM_ASR, 20 bytes
+    int16_t asrCommand; // code of the last voice command
     uint8_t reserved2[18];
 };
 
-struct OutputSection {              // PARAM_OUTPUT, 2 bytes
-    uint8_t outputSource;           // 2: microphone streaming
-    uint8_t outputVolume;           // 0..99, 0 while muted
+struct OutputSection {    // PARAM_OUTPUT, 2 bytes
+    uint8_t outputSource; // 2: microphone streaming
+    uint8_t outputVolume; // 0..99, 0 while muted
 };
 
 // Sections in wire order (not mask order: SLOC before BEAM, AEC before DBNOISE).
@@ -139,8 +139,8 @@ size_t ParameterSectionsSize(unsigned mask);
 
 // Appends the selected sections of block, in wire order, to out. Returns the
 // number of bytes written, or 0 when they would not fit in outCapacity.
-size_t PackParameterSections(const FeatureParameterBlock& block, unsigned mask,
-                             uint8_t* out, size_t outCapacity);
+size_t PackParameterSections(const FeatureParameterBlock& block, unsigned mask, uint8_t* out,
+                             size_t outCapacity);
 
 // Copies the selected sections, in wire order, from in into block, as far as
 // the length bytes of in reach (a short input fills a section only partly).

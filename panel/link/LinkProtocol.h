@@ -7,14 +7,14 @@
 #include <cstdint>
 
 // Addresses on the link.
-constexpr uint8_t BOARD_ADDRESS = 50;  // the board answers to 0x32
-constexpr uint8_t PANEL_ADDRESS = 0;   // the panel's own address
+constexpr uint8_t BOARD_ADDRESS = 50; // the board answers to 0x32
+constexpr uint8_t PANEL_ADDRESS = 0;  // the panel's own address
 
 // Frame bytes on the wire.
-constexpr uint8_t FRAME_END = 0xF0;      // closes every frame
-constexpr uint8_t FRAME_ESC = 0xF1;      // starts an escape pair
-constexpr uint8_t FRAME_ESC_END = 0xF2;  // FRAME_ESC FRAME_ESC_END stands for 0xF0
-constexpr uint8_t TEXT_END = 0x0D;       // end marker in text mode (CR)
+constexpr uint8_t FRAME_END = 0xF0;     // closes every frame
+constexpr uint8_t FRAME_ESC = 0xF1;     // starts an escape pair
+constexpr uint8_t FRAME_ESC_END = 0xF2; // FRAME_ESC FRAME_ESC_END stands for 0xF0
+constexpr uint8_t TEXT_END = 0x0D;      // end marker in text mode (CR)
 
 // An answer carries the request code plus this flag (or the code itself).
 constexpr uint8_t ANSWER_FLAG = 0x80;

@@ -2,14 +2,15 @@
 // sends a request, waits for and checks the board's answer.
 #pragma once
 
-#include <QElapsedTimer>
 #include <cstdint>
+#include <QElapsedTimer>
 
 #include "CComPort.h"
 #include "LinkMessage.h"
 
-class SerialComm : public CComPort {
-public:
+class SerialComm : public CComPort
+{
+  public:
     SerialComm();
     ~SerialComm() override;
 
@@ -17,8 +18,8 @@ public:
     bool SetOwnAddress(unsigned address);
     int GetOwnAddress() const;
 
-    int SetBinaryMode();  // end marker FRAME_END; 0
-    int SetTextMode();    // end marker CR; 0
+    int SetBinaryMode(); // end marker FRAME_END; 0
+    int SetTextMode();   // end marker CR; 0
 
     // Appends the checksum to message (it keeps it), stuffs and writes it.
     bool SendMessage(LinkMessage& message);
@@ -34,8 +35,8 @@ public:
                     const uint8_t* payload);
     // Waits for the answer from source to code (code + 128 or code itself).
     // -1 failure, 0 answer without payload, n payload bytes copied to out.
-    int WaitAnswer(uint8_t source, uint8_t code, uint16_t timeoutMs,
-                   unsigned capacity, uint8_t* out);
+    int WaitAnswer(uint8_t source, uint8_t code, uint16_t timeoutMs, unsigned capacity,
+                   uint8_t* out);
 
     // Text mode.
     bool WriteBytes(const uint8_t* bytes, int length);
@@ -46,9 +47,9 @@ public:
 
     static constexpr int LATE_ANSWER_WINDOW_MS = 2 * LINK_TIMEOUT_MS;
 
-private:
-    uint32_t ownAddress;  // 0..255, the panel's own address
-    bool resyncing;       // a wait timed out less than LATE_ANSWER_WINDOW_MS ago
+  private:
+    uint32_t ownAddress; // 0..255, the panel's own address
+    bool resyncing;      // a wait timed out less than LATE_ANSWER_WINDOW_MS ago
     QElapsedTimer sinceTimeout;
 
     bool ReceiveMessage(LinkMessage& message, double timeoutSeconds, bool& timedOut);

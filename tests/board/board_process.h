@@ -4,18 +4,21 @@
 
 #include <chrono>
 #include <csignal>
+#include <poll.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <poll.h>
 #include <vector>
 
-class BoardProcess {
-public:
-    explicit BoardProcess(std::vector<std::string> arguments) {
+class BoardProcess
+{
+  public:
+    explicit BoardProcess(std::vector<std::string> arguments)
+    {
         int out[2];
-        if (::pipe(out) != 0) return;
+        if (::pipe(out) != 0)
+            return;
         pid = ::fork();
         if (pid == 0) {
             ::dup2(out[1], STDOUT_FILENO);
@@ -24,7 +27,8 @@ public:
             std::vector<char*> argv;
             static std::string program = HALVANE_BOARD_BIN;
             argv.push_back(&program[0]);
-            for (std::string& a : arguments) argv.push_back(&a[0]);
+            for (std::string& a : arguments)
+                argv.push_back(&a[0]);
             argv.push_back(nullptr);
             ::execv(program.c_str(), argv.data());
             ::_exit(127);
@@ -33,9 +37,11 @@ public:
         stdoutFd = out[0];
         readyLine = ReadLine(5000);
     }
-    ~BoardProcess() {
+    ~BoardProcess()
+    {
         Stop();
-        if (stdoutFd >= 0) ::close(stdoutFd);
+        if (stdoutFd >= 0)
+            ::close(stdoutFd);
     }
     BoardProcess(const BoardProcess&) = delete;
     BoardProcess& operator=(const BoardProcess&) = delete;
@@ -44,8 +50,10 @@ public:
 
     // Sends signal and waits for the exit; returns the exit status, or -1
     // when the board had to be killed.
-    int Stop(int signal = SIGTERM) {
-        if (pid <= 0) return status;
+    int Stop(int signal = SIGTERM)
+    {
+        if (pid <= 0)
+            return status;
         ::kill(pid, signal);
         for (int i = 0; i < 300; ++i) {
             int raw = 0;
@@ -66,13 +74,15 @@ public:
     // The remaining stdout once the board has stopped.
     std::string RestOfOutput() { return ReadLine(100); }
 
-private:
-    std::string ReadLine(int timeoutMs) {
+  private:
+    std::string ReadLine(int timeoutMs)
+    {
         std::string line;
         pollfd watch{stdoutFd, POLLIN, 0};
         char c = 0;
         while (::poll(&watch, 1, timeoutMs) > 0 && ::read(stdoutFd, &c, 1) == 1) {
-            if (c == '\n') break;
+            if (c == '\n')
+                break;
             line += c;
         }
         return line;

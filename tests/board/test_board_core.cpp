@@ -10,20 +10,24 @@
 #include "DemoBoard.h"
 #include "FrameReceiver.h"
 #include "PseudoTerminal.h"
-#include "RoomSimulation.h"
 #include "pty_peer.h"
+#include "RoomSimulation.h"
 
-namespace {
+namespace
+{
 
-Bytes Answered(DemoBoard& board, const Bytes& request) {
+Bytes Answered(DemoBoard& board, const Bytes& request)
+{
     LinkMessage answer;
-    if (!board.Answer(MessageOf(request), answer)) return {};
+    if (!board.Answer(MessageOf(request), answer))
+        return {};
     return Bytes(answer.data, answer.data + answer.length);
 }
 
-}  // namespace
+} // namespace
 
-TEST(DemoBoard, AnswersOrStaysSilent) {
+TEST(DemoBoard, AnswersOrStaysSilent)
+{
     DemoBoard board("Zodurev test", 0x3F, 0x09);
     EXPECT_EQ(Answered(board, {0x32, 0x00, 0x01}), (Bytes{0x00, 0x32, 0x81}));
     EXPECT_EQ(Answered(board, {0x32, 0x07, 0x0E}), (Bytes{0x07, 0x32, 0x8E}));
@@ -44,34 +48,40 @@ TEST(DemoBoard, AnswersOrStaysSilent) {
     EXPECT_EQ(Answered(board, {0x32, 0x00, 0x41, 0x01}).at(6), 0x1F);
 }
 
-TEST(FrameReceiver, SplitsStreamAndDropsBadFrames) {
+TEST(FrameReceiver, SplitsStreamAndDropsBadFrames)
+{
     FrameReceiver receiver;
     LinkMessage message;
     Bytes badSum = Frame({0x32, 0x00, 0x01});
     badSum[3] ^= 1;
     Bytes oversized(FrameReceiver::MAX_FRAME + 10, 0x11);
     oversized.push_back(0xF0);
-    const Bytes stream = Concat(Concat(Concat({0xF0, 0xF0}, badSum), Concat({0x32, 0xF1, 0x33, 0xF0}, oversized)),
-                                Frame({0x32, 0x00, 0x40, 0xF0, 0xF1}));
+    const Bytes stream =
+        Concat(Concat(Concat({0xF0, 0xF0}, badSum), Concat({0x32, 0xF1, 0x33, 0xF0}, oversized)),
+               Frame({0x32, 0x00, 0x40, 0xF0, 0xF1}));
     std::vector<Bytes> got;
     for (uint8_t b : stream) {
-        if (receiver.Push(b, message)) got.emplace_back(message.data, message.data + message.length);
+        if (receiver.Push(b, message))
+            got.emplace_back(message.data, message.data + message.length);
     }
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0], (Bytes{0x32, 0x00, 0x40, 0xF0, 0xF1}));
     EXPECT_EQ(receiver.DroppedFrames(), 3u);
 }
 
-TEST(BoardOptions, ParsesAndRejects) {
+TEST(BoardOptions, ParsesAndRejects)
+{
     auto parse = [](std::vector<std::string> args, BoardOptions& options, std::string& error) {
         std::vector<char*> argv{const_cast<char*>("halvane-board")};
-        for (std::string& a : args) argv.push_back(&a[0]);
+        for (std::string& a : args)
+            argv.push_back(&a[0]);
         return ParseBoardOptions(static_cast<int>(argv.size()), argv.data(), options, error);
     };
     BoardOptions options;
     std::string error;
-    ASSERT_TRUE(parse({"--port", "12", "--features", "0x1f", "--enabled", "3", "--reply-delay", "250",
-                       "--name", "u4 board", "--verbose"}, options, error));
+    ASSERT_TRUE(parse({"--port", "12", "--features", "0x1f", "--enabled", "3", "--reply-delay",
+                       "250", "--name", "u4 board", "--verbose"},
+                      options, error));
     EXPECT_EQ(options.port, 12);
     EXPECT_EQ(options.features, 0x1F);
     EXPECT_EQ(options.enabled, 0x03);
@@ -82,20 +92,32 @@ TEST(BoardOptions, ParsesAndRejects) {
 
     BoardOptions room;
     ASSERT_TRUE(parse({"--talker-angle", "-45.5", "--room", "--talker-moving", "--noise-db", "60",
-                       "--interferer-angle", "180", "--far-end-db", "70", "--audio-out", "x.wav", "--play",
-                       "--fast"}, room, error)) << error;
-    EXPECT_TRUE(room.room && room.talkerMoving && room.play && room.fast && room.interferer && room.farEnd);
+                       "--interferer-angle", "180", "--far-end-db", "70", "--audio-out", "x.wav",
+                       "--play", "--fast"},
+                      room, error))
+        << error;
+    EXPECT_TRUE(room.room && room.talkerMoving && room.play && room.fast && room.interferer &&
+                room.farEnd);
     EXPECT_EQ(room.talkerAngle, -45.5);
     EXPECT_EQ(room.noiseDb, 60.0);
     EXPECT_EQ(room.interfererAngle, 180.0);
     EXPECT_EQ(room.farEndDb, 70.0);
     EXPECT_EQ(room.audioOut, "x.wav");
 
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{"--port"}, {"--port", "-1"}, {"--port", "7x"}, {"--features", "10000"},
-          {"--enabled", "zz"}, {"--reply-delay", ""}, {"--name", ""}, {"--bogus"},
-          {"--noise-db", "50"}, {"--fast"}, {"--room", "--noise-db", "loud"}, {"--room", "--far-end-db", "-3"},
-          {"--room", "--talker-angle"}, {"--room", "--audio-out", ""}}) {
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--port"},
+                                                {"--port", "-1"},
+                                                {"--port", "7x"},
+                                                {"--features", "10000"},
+                                                {"--enabled", "zz"},
+                                                {"--reply-delay", ""},
+                                                {"--name", ""},
+                                                {"--bogus"},
+                                                {"--noise-db", "50"},
+                                                {"--fast"},
+                                                {"--room", "--noise-db", "loud"},
+                                                {"--room", "--far-end-db", "-3"},
+                                                {"--room", "--talker-angle"},
+                                                {"--room", "--audio-out", ""}}) {
         BoardOptions fresh;
         error.clear();
         EXPECT_FALSE(parse(bad, fresh, error)) << bad[0];
@@ -103,19 +125,21 @@ TEST(BoardOptions, ParsesAndRejects) {
     }
 }
 
-TEST(RoomSimulation, LiveValuesMovePlausibly) {
+TEST(RoomSimulation, LiveValuesMovePlausibly)
+{
     RoomSimulation room;
     FeatureParameterBlock block{};
     block.general.enabledFeatures = FEATURE_SLOC | FEATURE_ASR | FEATURE_DBNOISE;
     block.general.micVolume = 32;
     block.sloc.resolution = 1;
     block.beam.beamDirection = 3;
-    const std::set<int> known(std::begin(RoomSimulation::KNOWN_COMMANDS), std::end(RoomSimulation::KNOWN_COMMANDS));
+    const std::set<int> known(std::begin(RoomSimulation::KNOWN_COMMANDS),
+                              std::end(RoomSimulation::KNOWN_COMMANDS));
 
     int silent = 0, heard = 0, lastAngle = SLOC_NO_SOURCE, biggestStep = 0;
     int noiseLow = 1000, noiseHigh = -1000;
     std::set<int> commands;
-    const int steps = 10 * 60 * 1000 / 16;  // ten minutes of 16 ms polls
+    const int steps = 10 * 60 * 1000 / 16; // ten minutes of 16 ms polls
     for (int i = 0; i < steps; ++i) {
         room.Advance(i * 0.016, block);
         const int angle = block.sloc.angle;
@@ -143,12 +167,12 @@ TEST(RoomSimulation, LiveValuesMovePlausibly) {
         ASSERT_EQ(block.general.currentVolume, 32u);
         ASSERT_EQ(block.beam.beamDirection, 3);
     }
-    EXPECT_GT(silent, steps / 10);   // the talker pauses
-    EXPECT_GT(heard, steps / 3);     // and talks most of the time
-    EXPECT_LE(biggestStep, 3);       // walking, not jumping
+    EXPECT_GT(silent, steps / 10); // the talker pauses
+    EXPECT_GT(heard, steps / 3);   // and talks most of the time
+    EXPECT_LE(biggestStep, 3);     // walking, not jumping
     EXPECT_GE(noiseLow, 40);
     EXPECT_LE(noiseHigh, 60);
-    EXPECT_GT(noiseHigh - noiseLow, 4);  // it does drift
+    EXPECT_GT(noiseHigh - noiseLow, 4); // it does drift
     EXPECT_GE(commands.size(), 5u);
 
     // Gestures move volume and beam; localisation off reports no source.
@@ -171,10 +195,11 @@ TEST(RoomSimulation, LiveValuesMovePlausibly) {
     EXPECT_GE(directions.size(), 3u);
 }
 
-TEST(BoardOptions, TempDirMatchesQt) {
+TEST(BoardOptions, TempDirMatchesQt)
+{
     // The board publishes its link where the panel looks: Qt's temp path.
-    for (const char* path : {"/tmp", "/tmp/", "//tmp//x/", "/tmp/./a/../b", "rel/./x/..",
-                             "../up", "/"}) {
+    for (const char* path :
+         {"/tmp", "/tmp/", "//tmp//x/", "/tmp/./a/../b", "rel/./x/..", "../up", "/"}) {
         EXPECT_EQ(CleanPath(path), QDir::cleanPath(path).toStdString()) << path;
     }
 }

@@ -3,24 +3,27 @@
 // frames ignored, delayed answers, and a clean stop.
 #include <gtest/gtest.h>
 
-#include <QString>
 #include <cstring>
+#include <QString>
 #include <sys/stat.h>
 
-#include "CDeviceLink.h"
-#include "SerialComm.h"
 #include "board_process.h"
+#include "CDeviceLink.h"
 #include "pty_peer.h"
 #include "qt_environment.h"
+#include "SerialComm.h"
 
-namespace {
+namespace
+{
 
 struct Session {
     explicit Session(int port, std::vector<std::string> extra = {})
-        : board(Arguments(port, std::move(extra))) {
+        : board(Arguments(port, std::move(extra)))
+    {
         link.SetPortNumber(port);
     }
-    static std::vector<std::string> Arguments(int port, std::vector<std::string> extra) {
+    static std::vector<std::string> Arguments(int port, std::vector<std::string> extra)
+    {
         PrivateTempDir();
         extra.insert(extra.begin(), {"--port", std::to_string(port)});
         return extra;
@@ -29,14 +32,17 @@ struct Session {
     CDeviceLink link;
 };
 
-bool LinkExists(int port) {
-    struct stat info {};
+bool LinkExists(int port)
+{
+    struct stat info {
+    };
     return ::lstat((PrivateTempDir() + "/halvane/COM" + std::to_string(port)).c_str(), &info) == 0;
 }
 
-}  // namespace
+} // namespace
 
-TEST(BoardSession, ConnectionSequenceAndSectionLengths) {
+TEST(BoardSession, ConnectionSequenceAndSectionLengths)
+{
     Session s(9201);
     EXPECT_EQ(s.board.ReadyLine().rfind("COM9201 /dev/pts/", 0), 0u) << s.board.ReadyLine();
     ASSERT_EQ(s.link.Open(TEST_BAUD), 0);
@@ -50,13 +56,14 @@ TEST(BoardSession, ConnectionSequenceAndSectionLengths) {
     EXPECT_EQ(block.general.availableFeatures, 0x3F);
     EXPECT_EQ(block.general.enabledFeatures, 0x09);
 
-    const std::pair<unsigned, int> polls[] = {{PARAM_SLOC, 25}, {PARAM_ASR, 21}, {PARAM_GENERAL, 33},
-                                              {PARAM_BEAM, 25}, {PARAM_DBNOISE, 21}, {PARAM_AEC, 25},
-                                              {PARAM_OUTPUT, 3}};
-    for (const auto& [mask, length] : polls) EXPECT_EQ(s.link.GetParameters(BOARD_ADDRESS, mask, block), length);
+    const std::pair<unsigned, int> polls[] = {
+        {PARAM_SLOC, 25},    {PARAM_ASR, 21}, {PARAM_GENERAL, 33}, {PARAM_BEAM, 25},
+        {PARAM_DBNOISE, 21}, {PARAM_AEC, 25}, {PARAM_OUTPUT, 3}};
+    for (const auto& [mask, length] : polls)
+        EXPECT_EQ(s.link.GetParameters(BOARD_ADDRESS, mask, block), length);
     EXPECT_GE(block.dbnoise.noiseLevel, 40);
     EXPECT_LE(block.dbnoise.noiseLevel, 60);
-    EXPECT_EQ(block.sloc.angle, SLOC_NO_SOURCE);  // localisation is off
+    EXPECT_EQ(block.sloc.angle, SLOC_NO_SOURCE); // localisation is off
 
     // The unused commands keep their frame shapes.
     const uint8_t seven[7] = {9, 8, 7, 6, 5, 4, 3};
@@ -67,10 +74,11 @@ TEST(BoardSession, ConnectionSequenceAndSectionLengths) {
     EXPECT_EQ(0, std::memcmp(seven, back, 7));
     EXPECT_EQ(s.link.PlainCommand(BOARD_ADDRESS), 0);
     EXPECT_EQ(s.link.SendWithoutAnswer(BOARD_ADDRESS), 1);
-    EXPECT_EQ(s.link.Ping(BOARD_ADDRESS), 0);  // nothing stray came back for 15
+    EXPECT_EQ(s.link.Ping(BOARD_ADDRESS), 0); // nothing stray came back for 15
 }
 
-TEST(BoardSession, EverySectionWrittenBackAndReadAgain) {
+TEST(BoardSession, EverySectionWrittenBackAndReadAgain)
+{
     Session s(9202);
     ASSERT_EQ(s.link.Open(TEST_BAUD), 0);
     FeatureParameterBlock block{};
@@ -109,12 +117,18 @@ TEST(BoardSession, EverySectionWrittenBackAndReadAgain) {
     EXPECT_EQ(read.dbnoise.noiseOffset, -12);
     EXPECT_EQ(read.output.outputVolume, 77);
     // Bytes nobody interprets survived the write-back.
-    EXPECT_EQ(0, std::memcmp(original.general.reserved5, read.general.reserved5, sizeof read.general.reserved5));
-    EXPECT_EQ(0, std::memcmp(original.sloc.reserved6, read.sloc.reserved6, sizeof read.sloc.reserved6));
-    EXPECT_EQ(0, std::memcmp(original.beam.reserved12, read.beam.reserved12, sizeof read.beam.reserved12));
-    EXPECT_EQ(0, std::memcmp(original.aec.reserved0, read.aec.reserved0, sizeof read.aec.reserved0));
-    EXPECT_EQ(0, std::memcmp(original.dbnoise.reserved4, read.dbnoise.reserved4, sizeof read.dbnoise.reserved4));
-    EXPECT_EQ(0, std::memcmp(original.asr.reserved2, read.asr.reserved2, sizeof read.asr.reserved2));
+    EXPECT_EQ(0, std::memcmp(original.general.reserved5, read.general.reserved5,
+                             sizeof read.general.reserved5));
+    EXPECT_EQ(
+        0, std::memcmp(original.sloc.reserved6, read.sloc.reserved6, sizeof read.sloc.reserved6));
+    EXPECT_EQ(0, std::memcmp(original.beam.reserved12, read.beam.reserved12,
+                             sizeof read.beam.reserved12));
+    EXPECT_EQ(0,
+              std::memcmp(original.aec.reserved0, read.aec.reserved0, sizeof read.aec.reserved0));
+    EXPECT_EQ(0, std::memcmp(original.dbnoise.reserved4, read.dbnoise.reserved4,
+                             sizeof read.dbnoise.reserved4));
+    EXPECT_EQ(0,
+              std::memcmp(original.asr.reserved2, read.asr.reserved2, sizeof read.asr.reserved2));
 
     // With localisation now running the talker's direction shows up.
     bool direction = false;
@@ -124,14 +138,15 @@ TEST(BoardSession, EverySectionWrittenBackAndReadAgain) {
         if (direction) {
             EXPECT_GE(read.sloc.angle, 0);
             EXPECT_LT(read.sloc.angle, 360);
-            EXPECT_EQ(read.sloc.angle % 8, 0);  // at the resolution set
+            EXPECT_EQ(read.sloc.angle % 8, 0); // at the resolution set
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(16));
     }
     EXPECT_TRUE(direction);
 }
 
-TEST(BoardSession, IgnoresFramesNotForIt) {
+TEST(BoardSession, IgnoresFramesNotForIt)
+{
     Session s(9203);
     SerialComm comm;
     comm.SetPortNumber(9203);
@@ -152,24 +167,26 @@ TEST(BoardSession, IgnoresFramesNotForIt) {
     EXPECT_EQ(comm.WaitAnswer(BOARD_ADDRESS, CMD_PING, 2000, 0, nullptr), 0);
 }
 
-TEST(BoardSession, DelayedAnswerTimesOutAndServesTheNextRequest) {
+TEST(BoardSession, DelayedAnswerTimesOutAndServesTheNextRequest)
+{
     Session s(9204, {"--reply-delay", "2300"});
     ASSERT_EQ(s.link.Open(TEST_BAUD), 0);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(s.link.Ping(BOARD_ADDRESS), -1);
     EXPECT_GE(MillisecondsSince(start), 1950.0);
-    EXPECT_EQ(s.link.Ping(BOARD_ADDRESS), 0);  // the first answer, late
+    EXPECT_EQ(s.link.Ping(BOARD_ADDRESS), 0); // the first answer, late
     EXPECT_LT(MillisecondsSince(start), 3000.0);
 }
 
-TEST(BoardSession, StopsCleanlyAndGuardsItsPort) {
+TEST(BoardSession, StopsCleanlyAndGuardsItsPort)
+{
     auto first = std::make_unique<Session>(9205);
     ASSERT_FALSE(first->board.ReadyLine().empty());
     EXPECT_TRUE(LinkExists(9205));
     {
         BoardProcess second({"--port", "9205"});
         EXPECT_TRUE(second.ReadyLine().empty());
-        EXPECT_EQ(second.Stop(), 1);  // refused: the port is served
+        EXPECT_EQ(second.Stop(), 1); // refused: the port is served
     }
     CDeviceLink link;
     link.SetPortNumber(9205);
@@ -181,7 +198,7 @@ TEST(BoardSession, StopsCleanlyAndGuardsItsPort) {
     EXPECT_EQ(link.Ping(BOARD_ADDRESS), -1);
     EXPECT_LT(MillisecondsSince(start), 2500.0);
     link.Close();
-    EXPECT_TRUE(first->board.RestOfOutput().empty());  // one line only
+    EXPECT_TRUE(first->board.RestOfOutput().empty()); // one line only
     EXPECT_FALSE(LinkExists(9205));
     first.reset();
 

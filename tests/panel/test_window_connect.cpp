@@ -7,7 +7,6 @@
 namespace
 {
 
-
 FeatureParameterBlock boardState(FInit& w)
 {
     FeatureParameterBlock state{};

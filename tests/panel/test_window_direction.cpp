@@ -7,7 +7,6 @@
 namespace
 {
 
-
 QList<int> visibleMarkers(const FInit& w)
 {
     QList<int> shown;
@@ -78,7 +77,8 @@ void WindowDirectionTest::layoutAndMicrophoneMarkersFollowTheBoardName()
         QCOMPARE(FInitProbe::boardName(w), c.name);
         if (!known) {
             // The panels still work; the display says why it shows no board.
-            const QGraphicsScene* view = child<QGraphicsView>(w, "gW_mainImageGraphicView")->scene();
+            const QGraphicsScene* view =
+                child<QGraphicsView>(w, "gW_mainImageGraphicView")->scene();
             QVERIFY(view != nullptr);
             QStringList texts;
             for (const QGraphicsItem* item : view->items()) {

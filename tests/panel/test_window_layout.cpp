@@ -90,9 +90,9 @@ void WindowLayoutTest::everyTextFitsAtFirstStartSize()
     w.resize(w.minimumSize());
     QCoreApplication::processEvents();
     // Every panel a board can offer is shown, the gesture switches too.
-    for (const char* name : {"gB_DEMO_AEC", "gB_DEMO_Beam", "gB_DEMO_Source", "gB_DEMO_Streaming",
-                             "gB_ASR_BOX", "gB_DBMoise", "gBOutput", "cB_gestureControl",
-                             "cB_gestureVolumeControl"})
+    for (const char* name :
+         {"gB_DEMO_AEC", "gB_DEMO_Beam", "gB_DEMO_Source", "gB_DEMO_Streaming", "gB_ASR_BOX",
+          "gB_DBMoise", "gBOutput", "cB_gestureControl", "cB_gestureVolumeControl"})
         QVERIFY2(child<QWidget>(w, name)->isVisible(), name);
     QTRY_VERIFY(w.width() <= w.minimumSize().width() + 1);
 

@@ -13,122 +13,143 @@
 #include <string>
 #include <vector>
 
-namespace tool_test {
+namespace tool_test
+{
 
 namespace fs = std::filesystem;
 
 struct Outcome {
-  int exit_code;
-  std::string output;  // stdout and stderr
+    int exit_code;
+    std::string output; // stdout and stderr
 };
 
-inline Outcome run(const std::string &program, const std::string &arguments) {
-  const std::string command = program + " " + arguments + " 2>&1";
-  FILE *pipe = popen(command.c_str(), "r");
-  Outcome outcome{-1, {}};
-  if (pipe == nullptr) return outcome;
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, got);
-  const int status = pclose(pipe);
-  outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
+inline Outcome run(const std::string& program, const std::string& arguments)
+{
+    const std::string command = program + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    Outcome outcome{-1, {}};
+    if (pipe == nullptr)
+        return outcome;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        outcome.output.append(buffer, got);
+    const int status = pclose(pipe);
+    outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
 }
 
-inline Outcome run_tool(const std::string &arguments) { return run(TOOL_PATH, arguments); }
+inline Outcome run_tool(const std::string& arguments)
+{
+    return run(TOOL_PATH, arguments);
+}
 
 // Interleaved 16-bit samples into a WAV file of the given format.
-inline void write_wav(const fs::path &path, const std::vector<int16_t> &samples, int rate = 16000,
-                      int channels = 1, int subtype = SF_FORMAT_PCM_16) {
-  SF_INFO info{};
-  info.samplerate = rate;
-  info.channels = channels;
-  info.format = SF_FORMAT_WAV | subtype;
-  SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-  sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-  sf_close(file);
+inline void write_wav(const fs::path& path, const std::vector<int16_t>& samples, int rate = 16000,
+                      int channels = 1, int subtype = SF_FORMAT_PCM_16)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | subtype;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(file);
 }
 
 // Interleaved samples of a sound file (empty when it cannot be opened).
-inline std::vector<int16_t> read_wav(const fs::path &path, SF_INFO &info) {
-  info = SF_INFO{};
-  SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
-  if (file == nullptr) return {};
-  std::vector<int16_t> samples(static_cast<size_t>(info.frames * info.channels));
-  sf_read_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-  sf_close(file);
-  return samples;
+inline std::vector<int16_t> read_wav(const fs::path& path, SF_INFO& info)
+{
+    info = SF_INFO{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr)
+        return {};
+    std::vector<int16_t> samples(static_cast<size_t>(info.frames * info.channels));
+    sf_read_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(file);
+    return samples;
 }
 
 // Both channels of a file that must be a 16 kHz 16-bit stereo WAV, each
 // sample divided by `full_scale`; false (and a failed expectation) otherwise.
-inline bool read_stereo(const fs::path &path, std::vector<double> channel[2],
-                        double full_scale = 1.0) {
-  SF_INFO info;
-  const std::vector<int16_t> frames = read_wav(path, info);
-  EXPECT_EQ(info.samplerate, 16000) << path;
-  EXPECT_EQ(info.channels, 2) << path;
-  EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16) << path;
-  if (info.channels != 2) return false;
-  for (int c = 0; c < 2; ++c) channel[c].clear();
-  for (size_t n = 0; n < frames.size() / 2; ++n)
-    for (int c = 0; c < 2; ++c) channel[c].push_back(frames[2 * n + c] / full_scale);
-  return true;
+inline bool read_stereo(const fs::path& path, std::vector<double> channel[2],
+                        double full_scale = 1.0)
+{
+    SF_INFO info;
+    const std::vector<int16_t> frames = read_wav(path, info);
+    EXPECT_EQ(info.samplerate, 16000) << path;
+    EXPECT_EQ(info.channels, 2) << path;
+    EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16) << path;
+    if (info.channels != 2)
+        return false;
+    for (int c = 0; c < 2; ++c)
+        channel[c].clear();
+    for (size_t n = 0; n < frames.size() / 2; ++n)
+        for (int c = 0; c < 2; ++c)
+            channel[c].push_back(frames[2 * n + c] / full_scale);
+    return true;
 }
 
 // The tool with writes limited to `kilobytes` per file (a full disk, in
 // effect): a write beyond fails instead of killing the tool.
-inline Outcome run_tool_with_file_limit(const std::string &arguments, int kilobytes) {
-  return run("bash -c 'trap \"\" XFSZ; ulimit -f " + std::to_string(kilobytes) +
-                 "; exec \"$0\" \"$@\"' " TOOL_PATH,
-             arguments);
+inline Outcome run_tool_with_file_limit(const std::string& arguments, int kilobytes)
+{
+    return run("bash -c 'trap \"\" XFSZ; ulimit -f " + std::to_string(kilobytes) +
+                   "; exec \"$0\" \"$@\"' " TOOL_PATH,
+               arguments);
 }
 
 // The bytes of a file (empty when missing).
-inline std::string file_bytes(const fs::path &path) {
-  std::string bytes;
-  if (FILE *f = std::fopen(path.c_str(), "rb")) {
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, got);
-    std::fclose(f);
-  }
-  return bytes;
+inline std::string file_bytes(const fs::path& path)
+{
+    std::string bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+            bytes.append(buffer, got);
+        std::fclose(f);
+    }
+    return bytes;
 }
 
 // Names in a folder, to see that no temporary file is left behind.
-inline size_t entries(const fs::path &dir) {
-  return size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+inline size_t entries(const fs::path& dir)
+{
+    return size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
 }
 
 // A scratch folder for the test's files, removed afterwards.
-class ToolTest : public testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("halvane_tool_test_" + std::to_string(getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string path(const char *name) const { return (dir_ / name).string(); }
+class ToolTest : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        dir_ = fs::temp_directory_path() / ("halvane_tool_test_" + std::to_string(getpid()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string path(const char* name) const { return (dir_ / name).string(); }
 
-  fs::path dir_;
+    fs::path dir_;
 };
 
 // An invocation that must fail with this exit code and message.
 struct Failure {
-  std::string arguments;
-  int exit_code;
-  std::string message;
+    std::string arguments;
+    int exit_code;
+    std::string message;
 };
 
-inline void expect_failures(const std::vector<Failure> &cases) {
-  for (const Failure &c : cases) {
-    const Outcome outcome = run_tool(c.arguments);
-    EXPECT_EQ(outcome.exit_code, c.exit_code) << c.arguments << "\n" << outcome.output;
-    EXPECT_NE(outcome.output.find(c.message), std::string::npos) << c.arguments << "\n"
-                                                                  << outcome.output;
-  }
+inline void expect_failures(const std::vector<Failure>& cases)
+{
+    for (const Failure& c : cases) {
+        const Outcome outcome = run_tool(c.arguments);
+        EXPECT_EQ(outcome.exit_code, c.exit_code) << c.arguments << "\n" << outcome.output;
+        EXPECT_NE(outcome.output.find(c.message), std::string::npos) << c.arguments << "\n"
+                                                                     << outcome.output;
+    }
 }
 
-}  // namespace tool_test
+} // namespace tool_test

@@ -21,7 +21,8 @@
 // The test target links only the library; the scene synthesis is compiled in.
 #include "scene.h"
 
-namespace {
+namespace
+{
 
 constexpr unsigned kClockKhz = 1024;
 constexpr double kToneHz = 1000.0;
@@ -33,73 +34,76 @@ constexpr double kToneHz = 1000.0;
 // the earlier bits (strides 1).
 double beamToneAmplitude(double azimuth_deg, bool separate_words)
 {
-  pdmscene::Scene scene;
-  scene.spacing_mm = 15.0;
-  scene.duration_s = 1.0;
-  pdmscene::Source tone;
-  tone.kind = pdmscene::SourceKind::Tone;
-  tone.frequency_hz = kToneHz;
-  tone.level_db = -20.0;
-  tone.azimuth_deg = azimuth_deg;
-  scene.sources.push_back(tone);
-  pdmscene::PdmStats stats;
-  const std::vector<uint8_t> pdm = pdmscene::renderPdm(scene, kClockKhz, stats);
-  EXPECT_EQ(stats.overloads, 0u);
+    pdmscene::Scene scene;
+    scene.spacing_mm = 15.0;
+    scene.duration_s = 1.0;
+    pdmscene::Source tone;
+    tone.kind = pdmscene::SourceKind::Tone;
+    tone.frequency_hz = kToneHz;
+    tone.level_db = -20.0;
+    tone.azimuth_deg = azimuth_deg;
+    scene.sources.push_back(tone);
+    pdmscene::PdmStats stats;
+    const std::vector<uint8_t> pdm = pdmscene::renderPdm(scene, kClockKhz, stats);
+    EXPECT_EQ(stats.overloads, 0u);
 
-  const uint8_t strides = separate_words ? 1 : 2;
-  veldra_test::Instance beamformer(VELDRA_FORMAT_PDM, kClockKhz, VELDRA_TYPE_CARDIOID,
-                                   VELDRA_SECOND_OUTPUT_NONE, 2, strides, strides, 1);
-  EXPECT_EQ(beamformer.start(150, VELDRA_TYPE_CARDIOID), 0u);
-  VeldraHandle &handle = beamformer.handle;
+    const uint8_t strides = separate_words ? 1 : 2;
+    veldra_test::Instance beamformer(VELDRA_FORMAT_PDM, kClockKhz, VELDRA_TYPE_CARDIOID,
+                                     VELDRA_SECOND_OUTPUT_NONE, 2, strides, strides, 1);
+    EXPECT_EQ(beamformer.start(150, VELDRA_TYPE_CARDIOID), 0u);
+    VeldraHandle& handle = beamformer.handle;
 
-  const size_t bytes_per_call = 2 * kClockKhz / 8;  // both microphones
-  std::vector<double> beam;
-  int16_t out[16 * 2];
-  std::vector<uint8_t> words[2];
-  for (int m = 0; m < 2; ++m) words[m].resize(bytes_per_call / 2);
-  for (size_t at = 0; at + bytes_per_call <= pdm.size(); at += bytes_per_call) {
-    const uint8_t *mic1 = &pdm[at];
-    const uint8_t *mic2 = &pdm[at + 1];
-    if (separate_words) {
-      for (size_t t = 0; t < bytes_per_call / 2; ++t)
-        for (int m = 0; m < 2; ++m) words[m][t ^ 1u] = pdm[at + 2 * t + size_t(m)];
-      mic1 = words[0].data();
-      mic2 = words[1].data();
+    const size_t bytes_per_call = 2 * kClockKhz / 8; // both microphones
+    std::vector<double> beam;
+    int16_t out[16 * 2];
+    std::vector<uint8_t> words[2];
+    for (int m = 0; m < 2; ++m)
+        words[m].resize(bytes_per_call / 2);
+    for (size_t at = 0; at + bytes_per_call <= pdm.size(); at += bytes_per_call) {
+        const uint8_t* mic1 = &pdm[at];
+        const uint8_t* mic2 = &pdm[at + 1];
+        if (separate_words) {
+            for (size_t t = 0; t < bytes_per_call / 2; ++t)
+                for (int m = 0; m < 2; ++m)
+                    words[m][t ^ 1u] = pdm[at + 2 * t + size_t(m)];
+            mic1 = words[0].data();
+            mic2 = words[1].data();
+        }
+        if (Veldra_FirstStep(mic1, mic2, out, &handle) == 1u) {
+            EXPECT_EQ(Veldra_SecondStep(&handle), 0u);
+        }
+        for (int i = 0; i < 16; ++i)
+            beam.push_back(out[2 * i]);
     }
-    if (Veldra_FirstStep(mic1, mic2, out, &handle) == 1u) {
-      EXPECT_EQ(Veldra_SecondStep(&handle), 0u);
+    const size_t first = beam.size() / 2;
+    double s = 0.0, c = 0.0;
+    for (size_t n = first; n < beam.size(); ++n) {
+        const double w = 2.0 * M_PI * kToneHz * double(n) / 16000.0;
+        s += beam[n] * std::sin(w);
+        c += beam[n] * std::cos(w);
     }
-    for (int i = 0; i < 16; ++i) beam.push_back(out[2 * i]);
-  }
-  const size_t first = beam.size() / 2;
-  double s = 0.0, c = 0.0;
-  for (size_t n = first; n < beam.size(); ++n) {
-    const double w = 2.0 * M_PI * kToneHz * double(n) / 16000.0;
-    s += beam[n] * std::sin(w);
-    c += beam[n] * std::cos(w);
-  }
-  return 2.0 * std::hypot(s, c) / double(beam.size() - first);
+    return 2.0 * std::hypot(s, c) / double(beam.size() - first);
 }
 
-}  // namespace
+} // namespace
 
 TEST(Directivity, RearSourceIsRejectedAndSideFollowsTheCardioid)
 {
-  for (bool separate_words : {false, true}) {
-    SCOPED_TRACE(separate_words ? "separate 16-bit word buffers" : "interleaved bytes");
-    const double front = beamToneAmplitude(0.0, separate_words);
-    const double side = beamToneAmplitude(90.0, separate_words);
-    const double rear = beamToneAmplitude(180.0, separate_words);
-    // The front tone is audible: -20 dB per microphone, -5.3 dB for the
-    // difference and +8.7 dB for the equaliser at 1 kHz.
-    EXPECT_GT(front, 3000.0);
-    EXPECT_LT(front, 8000.0);
-    const double front_to_back_db = 20.0 * std::log10(front / std::max(rear, 1e-3));
-    const double side_db = 20.0 * std::log10(side / front);
-    std::printf("1 kHz beam amplitude: front %.1f, side %.1f, rear %.2f; "
-                "front-to-back %.1f dB, side %.2f dB\n",
-                front, side, rear, front_to_back_db, side_db);
-    EXPECT_GE(front_to_back_db, 40.0);
-    EXPECT_NEAR(side_db, -6.0, 1.0);
-  }
+    for (bool separate_words : {false, true}) {
+        SCOPED_TRACE(separate_words ? "separate 16-bit word buffers" : "interleaved bytes");
+        const double front = beamToneAmplitude(0.0, separate_words);
+        const double side = beamToneAmplitude(90.0, separate_words);
+        const double rear = beamToneAmplitude(180.0, separate_words);
+        // The front tone is audible: -20 dB per microphone, -5.3 dB for the
+        // difference and +8.7 dB for the equaliser at 1 kHz.
+        EXPECT_GT(front, 3000.0);
+        EXPECT_LT(front, 8000.0);
+        const double front_to_back_db = 20.0 * std::log10(front / std::max(rear, 1e-3));
+        const double side_db = 20.0 * std::log10(side / front);
+        std::printf("1 kHz beam amplitude: front %.1f, side %.1f, rear %.2f; "
+                    "front-to-back %.1f dB, side %.2f dB\n",
+                    front, side, rear, front_to_back_db, side_db);
+        EXPECT_GE(front_to_back_db, 40.0);
+        EXPECT_NEAR(side_db, -6.0, 1.0);
+    }
 }

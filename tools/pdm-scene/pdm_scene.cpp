@@ -17,7 +17,8 @@
 #include "scene.h"
 #include "sound_file.h"
 
-namespace {
+namespace
+{
 
 const char kUsage[] =
     "usage: pdm-scene --clock KHZ --out FILE.pdm [options] SOURCES...\n"
@@ -58,258 +59,287 @@ const char kUsage[] =
 
 const unsigned kClocks[] = {256, 384, 512, 768, 1024, 1280, 2048};
 
-bool parseNumber(const std::string &text, double &value)
+bool parseNumber(const std::string& text, double& value)
 {
-  if (text.empty()) return false;
-  errno = 0;
-  char *end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  return errno == 0 && end == text.c_str() + text.size() && std::isfinite(value);
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return errno == 0 && end == text.c_str() + text.size() && std::isfinite(value);
 }
 
 // "A" or "A..B": a fixed or a moving direction (end -1 when fixed).
-bool parseAngle(const std::string &text, double &angle, double &end)
+bool parseAngle(const std::string& text, double& angle, double& end)
 {
-  const size_t dots = text.find("..");
-  end = -1.0;
-  if (dots == std::string::npos) return parseNumber(text, angle);
-  return parseNumber(text.substr(0, dots), angle) && parseNumber(text.substr(dots + 2), end) &&
-         angle >= 0.0 && angle <= 180.0 && end >= 0.0 && end <= 180.0;
+    const size_t dots = text.find("..");
+    end = -1.0;
+    if (dots == std::string::npos)
+        return parseNumber(text, angle);
+    return parseNumber(text.substr(0, dots), angle) && parseNumber(text.substr(dots + 2), end) &&
+           angle >= 0.0 && angle <= 180.0 && end >= 0.0 && end <= 180.0;
 }
 
 // Splits "HEAD@ANGLE[:DB]" at the last '@'; the level part is optional.
-bool parseDirected(const std::string &text, std::string &head, double &angle,
-                   double &level, bool need_head, double *end = nullptr)
+bool parseDirected(const std::string& text, std::string& head, double& angle, double& level,
+                   bool need_head, double* end = nullptr)
 {
-  std::string rest = text;
-  if (need_head) {
-    const size_t at = text.rfind('@');
-    if (at == std::string::npos || at == 0) return false;
-    head = text.substr(0, at);
-    rest = text.substr(at + 1);
-  }
-  const size_t colon = rest.find(':');
-  if (colon != std::string::npos) {
-    if (!parseNumber(rest.substr(colon + 1), level)) return false;
-    rest = rest.substr(0, colon);
-  }
-  double moving_end = -1.0;
-  if (!parseAngle(rest, angle, moving_end)) return false;
-  if (end) *end = moving_end;
-  return end != nullptr || moving_end < 0.0;
+    std::string rest = text;
+    if (need_head) {
+        const size_t at = text.rfind('@');
+        if (at == std::string::npos || at == 0)
+            return false;
+        head = text.substr(0, at);
+        rest = text.substr(at + 1);
+    }
+    const size_t colon = rest.find(':');
+    if (colon != std::string::npos) {
+        if (!parseNumber(rest.substr(colon + 1), level))
+            return false;
+        rest = rest.substr(0, colon);
+    }
+    double moving_end = -1.0;
+    if (!parseAngle(rest, angle, moving_end))
+        return false;
+    if (end)
+        *end = moving_end;
+    return end != nullptr || moving_end < 0.0;
 }
 
-bool writeFile(const std::string &path, const void *data, size_t bytes, std::string &error)
+bool writeFile(const std::string& path, const void* data, size_t bytes, std::string& error)
 {
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) {
-    error = "cannot create " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  const size_t written = std::fwrite(data, 1, bytes, f);
-  const bool closed = std::fclose(f) == 0;
-  if (written != bytes || !closed) {
-    error = "cannot write " + path;
-    return false;
-  }
-  return true;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        error = "cannot create " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    const size_t written = std::fwrite(data, 1, bytes, f);
+    const bool closed = std::fclose(f) == 0;
+    if (written != bytes || !closed) {
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
 }
 
-bool writeWav(const std::string &path, const std::vector<int16_t> &interleaved,
-              std::string &error)
+bool writeWav(const std::string& path, const std::vector<int16_t>& interleaved, std::string& error)
 {
-  SF_INFO info;
-  std::memset(&info, 0, sizeof info);
-  info.samplerate = 16000;
-  info.channels = 2;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (file == nullptr) {
-    error = "cannot create " + path + ": " + sf_strerror(nullptr);
-    return false;
-  }
-  const sf_count_t frames = sf_count_t(interleaved.size() / 2);
-  const bool ok = sf_writef_short(file, interleaved.data(), frames) == frames;
-  if (sf_close(file) != 0 || !ok) {
-    error = "cannot write " + path;
-    return false;
-  }
-  return true;
+    SF_INFO info;
+    std::memset(&info, 0, sizeof info);
+    info.samplerate = 16000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) {
+        error = "cannot create " + path + ": " + sf_strerror(nullptr);
+        return false;
+    }
+    const sf_count_t frames = sf_count_t(interleaved.size() / 2);
+    const bool ok = sf_writef_short(file, interleaved.data(), frames) == frames;
+    if (sf_close(file) != 0 || !ok) {
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
 }
 
 // Far beyond full scale (0 dB) the modulators only overload; much further
 // the level's amplitude overflows and the file comes out silent.
 constexpr double kMaxLevelDb = 60.0;
 
-std::string levelError(const std::string &kind, double level)
+std::string levelError(const std::string& kind, double level)
 {
-  return kind + ": level " + std::to_string(level) + " dB is above the largest, " +
-         std::to_string(int(kMaxLevelDb)) + " dB";
+    return kind + ": level " + std::to_string(level) + " dB is above the largest, " +
+           std::to_string(int(kMaxLevelDb)) + " dB";
 }
 
-int fail(const std::string &message)
+int fail(const std::string& message)
 {
-  std::fprintf(stderr, "pdm-scene: %s\n", message.c_str());
-  return 2;
+    std::fprintf(stderr, "pdm-scene: %s\n", message.c_str());
+    return 2;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
-  pdmscene::Scene scene;
-  unsigned clock_khz = 0;
-  std::string out_path, pcm_path;
-  struct Pending { std::string kind, text; };
-  std::vector<Pending> pending;
+    pdmscene::Scene scene;
+    unsigned clock_khz = 0;
+    std::string out_path, pcm_path;
+    struct Pending {
+        std::string kind, text;
+    };
+    std::vector<Pending> pending;
 
-  for (int i = 1; i < argc; ++i) {
-    const std::string opt = argv[i];
-    if (opt == "-h" || opt == "--help") {
-      std::fputs(kUsage, stdout);
-      return 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string opt = argv[i];
+        if (opt == "-h" || opt == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (i + 1 >= argc)
+            return fail("option " + opt + " needs a value (see --help)");
+        const std::string value = argv[++i];
+        double number = 0.0;
+        if (opt == "--clock") {
+            if (!parseNumber(value, number))
+                return fail("--clock: not a number: " + value);
+            bool known = false;
+            for (unsigned c : kClocks)
+                known |= number == double(c);
+            if (!known)
+                return fail("--clock: " + value +
+                            " kHz is not one of 256, 384, 512, 768, 1024, 1280, 2048");
+            clock_khz = unsigned(number);
+        } else if (opt == "--out") {
+            out_path = value;
+        } else if (opt == "--pcm-out") {
+            pcm_path = value;
+        } else if (opt == "--spacing") {
+            if (!parseNumber(value, number) || number <= 0.0 || number > 1000.0)
+                return fail("--spacing: expected millimetres above 0 and up to 1000, got " + value);
+            scene.spacing_mm = number;
+        } else if (opt == "--duration") {
+            if (!parseNumber(value, number) || number < 0.001 || number > 3600.0)
+                return fail("--duration: expected seconds from 0.001 to 3600, got " + value);
+            scene.duration_s = number;
+        } else if (opt == "--mic-noise") {
+            if (!parseNumber(value, number) || number > 0.0)
+                return fail("--mic-noise: expected a level in dB full scale, at most 0, got " +
+                            value);
+            scene.mic_noise_db = number;
+        } else if (opt == "--modulator-order") {
+            if (!parseNumber(value, number) || (number != 2.0 && number != 4.0))
+                return fail("--modulator-order: expected 2 or 4, got " + value);
+            scene.modulator_order = int(number);
+        } else if (opt == "--mic2-sensitivity") {
+            if (!parseNumber(value, number) || number < -20.0 || number > 20.0)
+                return fail("--mic2-sensitivity: expected dB from -20 to 20, got " + value);
+            scene.mic2_sensitivity_db = number;
+        } else if (opt == "--seed") {
+            if (!parseNumber(value, number) || number < 0 || number > 4294967295.0 ||
+                number != std::floor(number))
+                return fail("--seed: expected a whole number, got " + value);
+            scene.seed = uint32_t(number);
+        } else if (opt == "--tone" || opt == "--noise" || opt == "--speechlike" ||
+                   opt == "--speech" || opt == "--diffuse-noise") {
+            pending.push_back({opt, value});
+        } else {
+            return fail("unknown option " + opt + " (see --help)");
+        }
     }
-    if (i + 1 >= argc) return fail("option " + opt + " needs a value (see --help)");
-    const std::string value = argv[++i];
-    double number = 0.0;
-    if (opt == "--clock") {
-      if (!parseNumber(value, number)) return fail("--clock: not a number: " + value);
-      bool known = false;
-      for (unsigned c : kClocks) known |= number == double(c);
-      if (!known) return fail("--clock: " + value + " kHz is not one of 256, 384, 512, 768, 1024, 1280, 2048");
-      clock_khz = unsigned(number);
-    } else if (opt == "--out") {
-      out_path = value;
-    } else if (opt == "--pcm-out") {
-      pcm_path = value;
-    } else if (opt == "--spacing") {
-      if (!parseNumber(value, number) || number <= 0.0 || number > 1000.0)
-        return fail("--spacing: expected millimetres above 0 and up to 1000, got " + value);
-      scene.spacing_mm = number;
-    } else if (opt == "--duration") {
-      if (!parseNumber(value, number) || number < 0.001 || number > 3600.0)
-        return fail("--duration: expected seconds from 0.001 to 3600, got " + value);
-      scene.duration_s = number;
-    } else if (opt == "--mic-noise") {
-      if (!parseNumber(value, number) || number > 0.0)
-        return fail("--mic-noise: expected a level in dB full scale, at most 0, got " + value);
-      scene.mic_noise_db = number;
-    } else if (opt == "--modulator-order") {
-      if (!parseNumber(value, number) || (number != 2.0 && number != 4.0))
-        return fail("--modulator-order: expected 2 or 4, got " + value);
-      scene.modulator_order = int(number);
-    } else if (opt == "--mic2-sensitivity") {
-      if (!parseNumber(value, number) || number < -20.0 || number > 20.0)
-        return fail("--mic2-sensitivity: expected dB from -20 to 20, got " + value);
-      scene.mic2_sensitivity_db = number;
-    } else if (opt == "--seed") {
-      if (!parseNumber(value, number) || number < 0 || number > 4294967295.0 || number != std::floor(number))
-        return fail("--seed: expected a whole number, got " + value);
-      scene.seed = uint32_t(number);
-    } else if (opt == "--tone" || opt == "--noise" || opt == "--speechlike" ||
-               opt == "--speech" || opt == "--diffuse-noise") {
-      pending.push_back({opt, value});
-    } else {
-      return fail("unknown option " + opt + " (see --help)");
+    if (clock_khz == 0)
+        return fail("--clock is required (see --help)");
+    if (out_path.empty())
+        return fail("--out is required (see --help)");
+    if (pending.empty())
+        return fail("no source given (see --help)");
+    if (!pcm_path.empty() && (pcm_path == out_path || toolfiles::same_file(pcm_path, out_path)))
+        return fail("--out and --pcm-out name the same file " + out_path);
+    std::vector<std::string> inputs;
+    for (const Pending& p : pending) {
+        const size_t at = p.text.rfind('@');
+        if (p.kind == "--speech" && at != std::string::npos)
+            inputs.push_back(p.text.substr(0, at));
     }
-  }
-  if (clock_khz == 0) return fail("--clock is required (see --help)");
-  if (out_path.empty()) return fail("--out is required (see --help)");
-  if (pending.empty()) return fail("no source given (see --help)");
-  if (!pcm_path.empty() && (pcm_path == out_path || toolfiles::same_file(pcm_path, out_path)))
-    return fail("--out and --pcm-out name the same file " + out_path);
-  std::vector<std::string> inputs;
-  for (const Pending &p : pending) {
-    const size_t at = p.text.rfind('@');
-    if (p.kind == "--speech" && at != std::string::npos) inputs.push_back(p.text.substr(0, at));
-  }
-  for (const std::string &output : {out_path, pcm_path}) {
-    const std::string same = toolfiles::refuse_output_among_inputs(output, inputs);
-    if (!output.empty() && !same.empty()) return fail(same);
-  }
-
-  // Sources are built after all options so that --duration and --seed apply
-  // whatever their position.
-  for (const Pending &p : pending) {
-    pdmscene::Source src;
-    std::string head, error;
-    double angle = 0.0, end = -1.0;
-    if (p.kind == "--tone") {
-      double level = -20.0, freq = 0.0;
-      if (!parseDirected(p.text, head, angle, level, true, &end) || !parseNumber(head, freq))
-        return fail("--tone: expected FREQ@ANGLE[:DB], got " + p.text);
-      if (freq <= 0.0 || freq >= 8000.0)
-        return fail("--tone: frequency must lie between 0 and 8000 Hz, got " + head);
-      src.kind = pdmscene::SourceKind::Tone;
-      src.frequency_hz = freq;
-      src.level_db = level;
-    } else if (p.kind == "--noise") {
-      double level = -30.0;
-      if (!parseDirected(p.text, head, angle, level, false, &end))
-        return fail("--noise: expected ANGLE[:DB], got " + p.text);
-      src.kind = pdmscene::SourceKind::Noise;
-      src.level_db = level;
-      src.seed = scene.seed * 101u + uint32_t(scene.sources.size()) + 1u;
-    } else if (p.kind == "--speechlike") {
-      double level = 0.0;
-      if (!parseDirected(p.text, head, angle, level, false, &end))
-        return fail("--speechlike: expected ANGLE[:DB], got " + p.text);
-      src.kind = pdmscene::SourceKind::Signal;
-      src.signal = pdmscene::speechLikeSignal(scene.duration_s, scene.seed);
-      src.level_db = level;
-    } else if (p.kind == "--speech") {
-      double level = 0.0;
-      if (!parseDirected(p.text, head, angle, level, true, &end))
-        return fail("--speech: expected FILE@ANGLE[:DB], got " + p.text);
-      if (!readSoundFile(head, scene.duration_s, src.signal, error)) return fail(error);
-      src.kind = pdmscene::SourceKind::Signal;
-      src.level_db = level;
-    } else {  // --diffuse-noise DB[:N]
-      double level = 0.0, count = 24.0;
-      const size_t colon = p.text.find(':');
-      const bool ok = parseNumber(p.text.substr(0, colon), level) &&
-                      (colon == std::string::npos || parseNumber(p.text.substr(colon + 1), count));
-      if (!ok || count < 1.0 || count > 1000.0 || count != std::floor(count))
-        return fail("--diffuse-noise: expected DB[:N] with N from 1 to 1000, got " + p.text);
-      if (level > kMaxLevelDb) return fail(levelError(p.kind, level));
-      pdmscene::addDiffuseNoise(scene, level, int(count), scene.seed + uint32_t(scene.sources.size()));
-      continue;
+    for (const std::string& output : {out_path, pcm_path}) {
+        const std::string same = toolfiles::refuse_output_among_inputs(output, inputs);
+        if (!output.empty() && !same.empty())
+            return fail(same);
     }
-    if (src.level_db > kMaxLevelDb) return fail(levelError(p.kind, src.level_db));
-    src.azimuth_deg = angle;
-    src.end_azimuth_deg = end;
-    scene.sources.push_back(std::move(src));
-  }
 
-  // Both outputs go to temporary files beside them (created before the
-  // rendering, so that an output that cannot be created fails at once) and
-  // are renamed into place only when both are complete: a failure leaves
-  // neither behind.
-  toolfiles::PendingOutput pdm_file(out_path);
-  if (!pdm_file.error().empty()) return fail(pdm_file.error());
-  std::unique_ptr<toolfiles::PendingOutput> pcm_file;
-  if (!pcm_path.empty()) {
-    pcm_file = std::make_unique<toolfiles::PendingOutput>(pcm_path);
-    if (!pcm_file->error().empty()) return fail(pcm_file->error());
-  }
-  pdmscene::PdmStats stats;
-  const std::vector<uint8_t> pdm = pdmscene::renderPdm(scene, clock_khz, stats);
-  std::string error;
-  if (!writeFile(pdm_file.temp_path(), pdm.data(), pdm.size(), error))
-    return fail("cannot write " + out_path);
-  if (pcm_file && !writeWav(pcm_file->temp_path(), pdmscene::renderPcm16k(scene), error))
-    return fail("cannot write " + pcm_path);
-  error = pdm_file.commit();
-  if (error.empty() && pcm_file) error = pcm_file->commit();
-  if (!error.empty()) return fail(error);
+    // Sources are built after all options so that --duration and --seed apply
+    // whatever their position.
+    for (const Pending& p : pending) {
+        pdmscene::Source src;
+        std::string head, error;
+        double angle = 0.0, end = -1.0;
+        if (p.kind == "--tone") {
+            double level = -20.0, freq = 0.0;
+            if (!parseDirected(p.text, head, angle, level, true, &end) || !parseNumber(head, freq))
+                return fail("--tone: expected FREQ@ANGLE[:DB], got " + p.text);
+            if (freq <= 0.0 || freq >= 8000.0)
+                return fail("--tone: frequency must lie between 0 and 8000 Hz, got " + head);
+            src.kind = pdmscene::SourceKind::Tone;
+            src.frequency_hz = freq;
+            src.level_db = level;
+        } else if (p.kind == "--noise") {
+            double level = -30.0;
+            if (!parseDirected(p.text, head, angle, level, false, &end))
+                return fail("--noise: expected ANGLE[:DB], got " + p.text);
+            src.kind = pdmscene::SourceKind::Noise;
+            src.level_db = level;
+            src.seed = scene.seed * 101u + uint32_t(scene.sources.size()) + 1u;
+        } else if (p.kind == "--speechlike") {
+            double level = 0.0;
+            if (!parseDirected(p.text, head, angle, level, false, &end))
+                return fail("--speechlike: expected ANGLE[:DB], got " + p.text);
+            src.kind = pdmscene::SourceKind::Signal;
+            src.signal = pdmscene::speechLikeSignal(scene.duration_s, scene.seed);
+            src.level_db = level;
+        } else if (p.kind == "--speech") {
+            double level = 0.0;
+            if (!parseDirected(p.text, head, angle, level, true, &end))
+                return fail("--speech: expected FILE@ANGLE[:DB], got " + p.text);
+            if (!readSoundFile(head, scene.duration_s, src.signal, error))
+                return fail(error);
+            src.kind = pdmscene::SourceKind::Signal;
+            src.level_db = level;
+        } else { // --diffuse-noise DB[:N]
+            double level = 0.0, count = 24.0;
+            const size_t colon = p.text.find(':');
+            const bool ok =
+                parseNumber(p.text.substr(0, colon), level) &&
+                (colon == std::string::npos || parseNumber(p.text.substr(colon + 1), count));
+            if (!ok || count < 1.0 || count > 1000.0 || count != std::floor(count))
+                return fail("--diffuse-noise: expected DB[:N] with N from 1 to 1000, got " +
+                            p.text);
+            if (level > kMaxLevelDb)
+                return fail(levelError(p.kind, level));
+            pdmscene::addDiffuseNoise(scene, level, int(count),
+                                      scene.seed + uint32_t(scene.sources.size()));
+            continue;
+        }
+        if (src.level_db > kMaxLevelDb)
+            return fail(levelError(p.kind, src.level_db));
+        src.azimuth_deg = angle;
+        src.end_azimuth_deg = end;
+        scene.sources.push_back(std::move(src));
+    }
 
-  std::fprintf(stderr,
-               "pdm-scene: %zu bytes (%zu ms at %u kHz, 2 microphones), peak modulator "
-               "input %.3f, %llu overloads\n",
-               pdm.size(), pdm.size() / 2 / (clock_khz / 8), clock_khz, stats.peak_input,
-               (unsigned long long)stats.overloads);
-  if (stats.overloads > 0 || stats.peak_input > 0.9)
-    std::fprintf(stderr, "pdm-scene: warning: the modulators were driven near or beyond "
-                         "full scale; lower the source levels\n");
-  return 0;
+    // Both outputs go to temporary files beside them (created before the
+    // rendering, so that an output that cannot be created fails at once) and
+    // are renamed into place only when both are complete: a failure leaves
+    // neither behind.
+    toolfiles::PendingOutput pdm_file(out_path);
+    if (!pdm_file.error().empty())
+        return fail(pdm_file.error());
+    std::unique_ptr<toolfiles::PendingOutput> pcm_file;
+    if (!pcm_path.empty()) {
+        pcm_file = std::make_unique<toolfiles::PendingOutput>(pcm_path);
+        if (!pcm_file->error().empty())
+            return fail(pcm_file->error());
+    }
+    pdmscene::PdmStats stats;
+    const std::vector<uint8_t> pdm = pdmscene::renderPdm(scene, clock_khz, stats);
+    std::string error;
+    if (!writeFile(pdm_file.temp_path(), pdm.data(), pdm.size(), error))
+        return fail("cannot write " + out_path);
+    if (pcm_file && !writeWav(pcm_file->temp_path(), pdmscene::renderPcm16k(scene), error))
+        return fail("cannot write " + pcm_path);
+    error = pdm_file.commit();
+    if (error.empty() && pcm_file)
+        error = pcm_file->commit();
+    if (!error.empty())
+        return fail(error);
+
+    std::fprintf(stderr,
+                 "pdm-scene: %zu bytes (%zu ms at %u kHz, 2 microphones), peak modulator "
+                 "input %.3f, %llu overloads\n",
+                 pdm.size(), pdm.size() / 2 / (clock_khz / 8), clock_khz, stats.peak_input,
+                 (unsigned long long)stats.overloads);
+    if (stats.overloads > 0 || stats.peak_input > 0.9)
+        std::fprintf(stderr, "pdm-scene: warning: the modulators were driven near or beyond "
+                             "full scale; lower the source levels\n");
+    return 0;
 }

@@ -17,7 +17,7 @@ struct Canceller {
     FftTable table{};
     std::vector<float> arrays;
 
-    explicit Canceller(int tail, const EchoTuning *tuning = nullptr)
+    explicit Canceller(int tail, const EchoTuning* tuning = nullptr)
         : arrays(Echo_variable_bytes(F, tail) / sizeof(float), 0.0f)
     {
         bind(tail);
@@ -26,7 +26,7 @@ struct Canceller {
         Echo_set_sampling_rate(&st, 16000);
         Echo_set_tuning(&st, tuning);
     }
-    Canceller(const Canceller &other) : st(other.st), table(other.table), arrays(other.arrays)
+    Canceller(const Canceller& other) : st(other.st), table(other.table), arrays(other.arrays)
     {
         bind(other.st.blocks * F);
     }
@@ -39,7 +39,10 @@ struct Canceller {
         st.lambda = st.foreground + M * N;
         st.table = &table;
     }
-    void run(const int16_t *mic, const int16_t *ref, int16_t *out) { Echo_cancellation(&st, mic, ref, out); }
+    void run(const int16_t* mic, const int16_t* ref, int16_t* out)
+    {
+        Echo_cancellation(&st, mic, ref, out);
+    }
     float max_abs_weight() const
     {
         float m = 0.0f;

@@ -9,7 +9,8 @@
 
 #include "echo_canceller.h"
 
-namespace {
+namespace
+{
 
 constexpr int kFramesPerSecond = 16000 / F;
 
@@ -32,11 +33,11 @@ std::vector<double> room_response(int taps, unsigned seed)
 // Far end, echo and near end of a scenario, 16-bit, frame by frame.
 struct Scenario {
     std::vector<int16_t> mic, ref;
-    std::vector<double> near;  // near-end part of mic (noise and talk)
+    std::vector<double> near; // near-end part of mic (noise and talk)
 };
 
 // Speech-like: noise through a two-pole resonance, in 4 Hz syllables.
-double speech_like(std::mt19937 &rng, std::normal_distribution<double> &g, double state[2], int n)
+double speech_like(std::mt19937& rng, std::normal_distribution<double>& g, double state[2], int n)
 {
     double v = g(rng) + 1.6 * state[0] - 0.81 * state[1];
     state[1] = state[0];
@@ -58,7 +59,8 @@ Scenario make_scenario(int seconds, int taps, bool speech_far_end, double near_n
     s.near.resize(n);
     double far_state[2] = {0, 0}, near_state[2] = {0, 0};
     for (int i = 0; i < n; ++i)
-        s.ref[i] = to_sample(speech_far_end ? 700.0 * speech_like(rng, g, far_state, i) : 3000.0 * g(rng));
+        s.ref[i] =
+            to_sample(speech_far_end ? 700.0 * speech_like(rng, g, far_state, i) : 3000.0 * g(rng));
     for (int i = 0; i < n; ++i) {
         double echo = 0.0;
         for (int k = 0; k < taps && k <= i; ++k)
@@ -73,7 +75,7 @@ Scenario make_scenario(int seconds, int taps, bool speech_far_end, double near_n
 }
 
 // Runs the scenario and returns the output.
-std::vector<int16_t> run(Canceller &c, const Scenario &s)
+std::vector<int16_t> run(Canceller& c, const Scenario& s)
 {
     std::vector<int16_t> out(s.mic.size());
     for (size_t i = 0; i + F <= s.mic.size(); i += F)
@@ -82,7 +84,7 @@ std::vector<int16_t> run(Canceller &c, const Scenario &s)
 }
 
 // 10 log10 of microphone over output power between two times in seconds.
-double erle_db(const Scenario &s, const std::vector<int16_t> &out, double from, double to)
+double erle_db(const Scenario& s, const std::vector<int16_t>& out, double from, double to)
 {
     double pm = 0.0, po = 0.0;
     for (int i = (int)(from * 16000); i < (int)(to * 16000); ++i) {
@@ -101,17 +103,22 @@ double erle_db(const Scenario &s, const std::vector<int16_t> &out, double from, 
 // spectrum order or transform) stays far below it.
 TEST(Echo, ConvergesOnWhiteAndSpeechLikeFarEnd)
 {
-    struct Case { int tail, taps; bool speech; };
-    const Case cases[] = {{512, 300, false}, {512, 450, true}, {1024, 500, false}, {256, 200, true}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << "tail " << c.tail << " taps " << c.taps << " speech " << c.speech);
+    struct Case {
+        int tail, taps;
+        bool speech;
+    };
+    const Case cases[] = {
+        {512, 300, false}, {512, 450, true}, {1024, 500, false}, {256, 200, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "tail " << c.tail << " taps " << c.taps << " speech " << c.speech);
         Scenario s = make_scenario(8, c.taps, c.speech, 15.0);
         Canceller canceller(c.tail);
         std::vector<int16_t> out = run(canceller, s);
         double erle = erle_db(s, out, 5.0, 8.0);
         EXPECT_GT(erle, 25.0);
         EXPECT_LT(erle_db(s, out, 0.0, 0.5), erle);
-        EXPECT_EQ(canceller.st.frame_count, 8 * kFramesPerSecond);  // never reset
+        EXPECT_EQ(canceller.st.frame_count, 8 * kFramesPerSecond); // never reset
     }
 }
 
@@ -159,7 +166,7 @@ TEST(Echo, SilentOrQuietFarEndPassesNotchFilteredMicrophone)
     std::vector<int16_t> mic(frames * F), ref(frames * F, 0), out(frames * F);
     for (int i = 0; i < frames * F; ++i)
         mic[i] = to_sample(500.0 * g(rng) + 3000.0);
-    for (int i = 20 * F; i < 24 * F; ++i)  // full-scale square wave: saturates
+    for (int i = 20 * F; i < 24 * F; ++i) // full-scale square wave: saturates
         mic[i] = ((i / 40) % 2) ? 32767 : -32768;
 
     const double r = 0.982f, d = r * r + 0.7 * (1 - r) * (1 - r);
@@ -167,7 +174,7 @@ TEST(Echo, SilentOrQuietFarEndPassesNotchFilteredMicrophone)
     int worst = 0;
     bool hit_top = false, hit_bottom = false;
     for (int f = 0; f < frames; ++f) {
-        if (f >= 40)  // quiet far end from here on: 2 * sum x^2 below 256000
+        if (f >= 40) // quiet far end from here on: 2 * sum x^2 below 256000
             for (int i = 0; i < F; ++i)
                 ref[f * F + i] = to_sample(12.0 * g(rng));
         canceller.run(&mic[f * F], &ref[f * F], &out[f * F]);
@@ -175,7 +182,9 @@ TEST(Echo, SilentOrQuietFarEndPassesNotchFilteredMicrophone)
             double v = mic[i], t = z1 + v;
             z1 = z2 + 2 * (r * t - v);
             z2 = v - d * t;
-            int expected = t * r < -32767.5 ? -32768 : t * r >= 32766.5 ? 32767 : (int)std::floor(t * r + 0.5);
+            int expected = t * r < -32767.5   ? -32768
+                           : t * r >= 32766.5 ? 32767
+                                              : (int)std::floor(t * r + 0.5);
             worst = std::max(worst, std::abs(expected - out[i]));
             hit_top |= out[i] == 32767;
             hit_bottom |= out[i] == -32768;
@@ -267,7 +276,7 @@ TEST(Echo, ResetClearsTheWholeEchoHistory)
     Echo_get_residual(&c.st, residual);
     float total = 0;
     for (float v : residual) {
-        EXPECT_EQ(v, std::trunc(v));  // whole numbers
+        EXPECT_EQ(v, std::trunc(v)); // whole numbers
         total += v;
     }
     EXPECT_GT(total, 0.0f);

@@ -8,20 +8,21 @@
 
 #include "fft.h"
 
-namespace {
+namespace
+{
 
 std::vector<float> random_signal(int n, unsigned seed)
 {
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
     std::vector<float> v(n);
-    for (float &s : v)
+    for (float& s : v)
         s = u(rng);
     return v;
 }
 
 // Half-complex spectrum X_k / n of x, computed slowly in double.
-std::vector<double> naive_half_complex(const std::vector<float> &x)
+std::vector<double> naive_half_complex(const std::vector<float>& x)
 {
     const int n = (int)x.size();
     std::vector<double> hc(n, 0.0);
@@ -44,7 +45,7 @@ std::vector<double> naive_half_complex(const std::vector<float> &x)
     return hc;
 }
 
-double snr_db(const std::vector<double> &ref, const std::vector<float> &got)
+double snr_db(const std::vector<double>& ref, const std::vector<float>& got)
 {
     double signal = 0.0, noise = 0.0;
     for (size_t i = 0; i < ref.size(); ++i) {
@@ -59,7 +60,7 @@ struct Table {
     explicit Table(int n) { fft_table_init(&t, n); }
 };
 
-std::vector<int32_t> factors_of(const FftTable &t)
+std::vector<int32_t> factors_of(const FftTable& t)
 {
     return std::vector<int32_t>(t.factors + 2, t.factors + 2 + t.factors[1]);
 }
@@ -84,8 +85,8 @@ TEST(Fft, FactorListsFollowTheTrialOrderWithTwoFirst)
 // pass of radix 251, which is less accurate.
 TEST(Fft, ForwardMatchesNaiveDftAndInverseRestores)
 {
-    const int lengths[] = {256, 64, 2, 8, 32, 128, 3, 6, 12, 24, 96, 192, 243,
-                           5, 10, 25, 49, 77, 121, 210, 250, 253, 255, 251};
+    const int lengths[] = {256, 64, 2,  8,  32, 128, 3,   6,   12,  24,  96,  192,
+                           243, 5,  10, 25, 49, 77,  121, 210, 250, 253, 255, 251};
     for (int n : lengths) {
         SCOPED_TRACE(n);
         const double min_snr_db = n == 251 ? 70.0 : 110.0;
@@ -150,6 +151,6 @@ TEST(Fft, LengthOneCopiesAndLengthsOutsideTheTableAreRejected)
     Table too_long(512);
     EXPECT_EQ(too_long.t.n, 0);
     float data[4] = {1, 2, 3, 4};
-    fft(&too_long.t, data, data);  // no transform, nothing written
+    fft(&too_long.t, data, data); // no transform, nothing written
     EXPECT_EQ(data[3], 4.0f);
 }

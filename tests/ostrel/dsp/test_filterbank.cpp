@@ -7,7 +7,8 @@
 
 #include "filterbank.h"
 
-namespace {
+namespace
+{
 
 FilterBank make_bank()
 {
@@ -59,7 +60,7 @@ TEST(FilterBank, BandsConserveEnergyAndInterpolateBack)
     filterbank_compute_bank32(&bank, bins.data(), bands.data());
     for (float band : bands)
         total_out += band;
-    EXPECT_NEAR(total_in, total_out, 1e-5 * total_in);  // only redistributed
+    EXPECT_NEAR(total_in, total_out, 1e-5 * total_in); // only redistributed
 
     // Constant bands interpolate to the same constant in every bin.
     std::vector<float> flat(24, 0.25f);

@@ -13,7 +13,8 @@
 #include "echo_canceller.h"
 #include "preprocess.h"
 
-namespace {
+namespace
+{
 
 constexpr int kFrame = 128;
 constexpr double kRate = 16000.0;
@@ -45,7 +46,7 @@ struct Suppressor {
     }
 
     // Runs whole frames; returns the output and the per-frame results.
-    Signal run(const Signal &in, std::vector<int32_t> *results = nullptr)
+    Signal run(const Signal& in, std::vector<int32_t>* results = nullptr)
     {
         Signal out(in);
         for (size_t start = 0; start + kFrame <= out.size(); start += kFrame) {
@@ -67,13 +68,13 @@ std::vector<double> white_noise(size_t n, double rms, unsigned seed)
     std::mt19937 gen(seed);
     std::normal_distribution<double> dist(0.0, rms);
     std::vector<double> v(n);
-    for (auto &x : v)
+    for (auto& x : v)
         x = dist(gen);
     return v;
 }
 
 // Voiced bursts: harmonics of a gliding fundamental, 240 ms on, 200 ms off.
-std::vector<double> speech_bursts(size_t n, double amplitude, std::vector<bool> *active)
+std::vector<double> speech_bursts(size_t n, double amplitude, std::vector<bool>* active)
 {
     std::vector<double> v(n, 0.0);
     const size_t on = 3840, period = 7040;
@@ -96,7 +97,7 @@ std::vector<double> speech_bursts(size_t n, double amplitude, std::vector<bool> 
     return v;
 }
 
-Signal to_signal(const std::vector<double> &a, const std::vector<double> &b = {})
+Signal to_signal(const std::vector<double>& a, const std::vector<double>& b = {})
 {
     Signal s(a.size());
     for (size_t i = 0; i < a.size(); i++)
@@ -104,7 +105,7 @@ Signal to_signal(const std::vector<double> &a, const std::vector<double> &b = {}
     return s;
 }
 
-double power(const Signal &s, size_t from, size_t to)
+double power(const Signal& s, size_t from, size_t to)
 {
     double sum = 0.0;
     for (size_t i = from; i < to; i++)
@@ -117,7 +118,7 @@ double db(double ratio)
     return 10.0 * std::log10(ratio);
 }
 
-int peak(const Signal &s)
+int peak(const Signal& s)
 {
     int m = 0;
     for (size_t i = 0; i < s.size(); i++)
@@ -228,18 +229,19 @@ TEST(Preprocess, OutputSaturatesInsteadOfWrapping)
     EXPECT_EQ(32767, frame[1]);
     EXPECT_EQ(32767, frame[2]);
     EXPECT_EQ(-32768, frame[3]);
-    EXPECT_EQ(-1, frame[4]);  // truncation toward zero
+    EXPECT_EQ(-1, frame[4]); // truncation toward zero
 }
 
 TEST(Preprocess, GainControlLevelsTowardTargetAndLimitsPeaks)
 {
     const size_t n = 8 * 16000, tail = 6 * 16000;
     const float target = 8000.0f;
-    auto level_after_agc = [&](double amplitude, Signal *in_out) {
+    auto level_after_agc = [&](double amplitude, Signal* in_out) {
         *in_out = to_signal(speech_bursts(n, amplitude, nullptr));
         auto s = std::make_unique<Suppressor>();
         EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC, 1));
-        EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_AGC_LEVEL, const_cast<float *>(&target)));
+        EXPECT_EQ(0,
+                  Preprocess_setup(&s->st, PREPROCESS_SET_AGC_LEVEL, const_cast<float*>(&target)));
         const Signal out = s->run(*in_out);
         return out;
     };
@@ -305,8 +307,8 @@ TEST(Preprocess, SetupRequestsRoundTrip)
     EXPECT_EQ(-7, s->get(PREPROCESS_GET_ECHO_SUPPRESS_ACTIVE));
 
     // Target level clamped to 1..32768, as float (NaN too) and as integer.
-    for (const auto &[level, stored] : {std::pair<float, int32_t>{0.5f, 1}, {40000.0f, 32768},
-                                        {NAN, 1}, {1234.7f, 1234}}) {
+    for (const auto& [level, stored] :
+         {std::pair<float, int32_t>{0.5f, 1}, {40000.0f, 32768}, {NAN, 1}, {1234.7f, 1234}}) {
         float value = level;
         EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_AGC_LEVEL, &value));
         EXPECT_EQ(stored, s->get(PREPROCESS_GET_AGC_TARGET)) << level;
@@ -329,8 +331,8 @@ TEST(Preprocess, SetupRequestsRoundTrip)
     EXPECT_EQ(18, s->get(PREPROCESS_GET_AGC_MAX_GAIN));
 
     // The echo-canceller link is the pointer itself.
-    EchoState *echo = reinterpret_cast<EchoState *>(&s->bank);
-    EchoState *linked = nullptr;
+    EchoState* echo = reinterpret_cast<EchoState*>(&s->bank);
+    EchoState* linked = nullptr;
     EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_SET_ECHO_STATE, echo));
     EXPECT_EQ(0, Preprocess_setup(&s->st, PREPROCESS_GET_ECHO_STATE, &linked));
     EXPECT_EQ(echo, linked);
@@ -360,14 +362,15 @@ TEST(Preprocess, SetupRequestsRoundTrip)
     EXPECT_EQ(Signal(kFrame, 1234), frame);
 }
 
-namespace {
+namespace
+{
 
 // An echo canceller whose echo history is set by hand, as the residual source.
 struct EchoSource : Canceller {
     EchoSource() : Canceller(kFrame) {}
 
     // History = the 256 samples the suppressor is about to analyse.
-    void set_history(const Signal &s, size_t frame_start, float leak)
+    void set_history(const Signal& s, size_t frame_start, float leak)
     {
         for (int i = 0; i < 256; i++) {
             const long src = static_cast<long>(frame_start) - kFrame + i;
@@ -377,7 +380,7 @@ struct EchoSource : Canceller {
     }
 };
 
-Signal run_with_echo(Suppressor &s, EchoSource *echo, const Signal &in, float leak)
+Signal run_with_echo(Suppressor& s, EchoSource* echo, const Signal& in, float leak)
 {
     if (echo) {
         EXPECT_EQ(0, Preprocess_setup(&s.st, PREPROCESS_SET_ECHO_STATE, &echo->st));
@@ -407,7 +410,8 @@ TEST(Preprocess, ResidualEchoIsSuppressedAndBadEstimatesDiscarded)
     // -15 dB by the speech probability).
     auto linked = std::make_unique<Suppressor>();
     EchoSource echo;
-    const double linked_db = db(power(run_with_echo(*linked, &echo, echo_only, 1.0f), from, to) / in_power);
+    const double linked_db =
+        db(power(run_with_echo(*linked, &echo, echo_only, 1.0f), from, to) / in_power);
     EXPECT_GT(db(power(unlinked, from, to) / in_power), -6.0);
     EXPECT_LT(linked_db, -15.0);
 
@@ -422,7 +426,7 @@ TEST(Preprocess, ResidualEchoIsSuppressedAndBadEstimatesDiscarded)
     Signal out(echo_only);
     EXPECT_EQ(0, Preprocess_setup(&with_huge->st, PREPROCESS_SET_ECHO_STATE, &huge_source.st));
     for (size_t start = 0; start < out.size(); start += kFrame) {
-        for (float &h : huge_source.st.h)
+        for (float& h : huge_source.st.h)
             h = 3.0e6f;
         huge_source.st.leak = 1.0f;
         Preprocess(&with_huge->st, out.data() + start);

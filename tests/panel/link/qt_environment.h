@@ -1,12 +1,14 @@
 // The link's QSerialPort needs an application object in the test process.
 #pragma once
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
+#include <QCoreApplication>
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
+class QtEnvironment : public ::testing::Environment
+{
+  public:
+    void SetUp() override
+    {
         static int argc = 1;
         static char name[] = "link-test";
         static char* argv[] = {name, nullptr};
@@ -14,7 +16,7 @@ public:
     }
     void TearDown() override { delete app; }
 
-private:
+  private:
     QCoreApplication* app = nullptr;
 };
 

@@ -5,22 +5,26 @@
 #include "LinkMessage.h"
 #include "pty_peer.h"
 
-namespace {
+namespace
+{
 
-Bytes Wire(LinkMessage message) {
+Bytes Wire(LinkMessage message)
+{
     EXPECT_TRUE(AppendChecksum(message));
     Bytes out(LINK_BUFFER_SIZE);
     out.resize(StuffFrame(message, out.data(), out.size()));
     return out;
 }
 
-Bytes Content(const LinkMessage& message) {
+Bytes Content(const LinkMessage& message)
+{
     return Bytes(message.data, message.data + message.length);
 }
 
-}  // namespace
+} // namespace
 
-TEST(Framing, KnownFramesAndRoundTrip) {
+TEST(Framing, KnownFramesAndRoundTrip)
+{
     EXPECT_EQ(Wire(MessageOf({0x32, 0x00, 0x01})), (Bytes{0x32, 0x00, 0x01, 0xCD, 0xF0}));
     EXPECT_EQ(Wire(MessageOf({0x00, 0x32, 0x81})), (Bytes{0x00, 0x32, 0x81, 0x4D, 0xF0}));
     EXPECT_EQ(Wire(MessageOf({0x00, 0x32, 0xC1, 0x04, 0xF0, 0x00})),
@@ -41,7 +45,8 @@ TEST(Framing, KnownFramesAndRoundTrip) {
     }
 }
 
-TEST(Framing, RejectsBadFramesWithoutOverrun) {
+TEST(Framing, RejectsBadFramesWithoutOverrun)
+{
     LinkMessage message;
     const Bytes badEscape{0x00, 0x32, 0xF1, 0x33, 0xF0};
     const Bytes danglingEscape{0x00, 0x32, 0x81, 0xF1, 0xF0};
@@ -76,4 +81,3 @@ TEST(Framing, RejectsBadFramesWithoutOverrun) {
     uint8_t room[5];
     EXPECT_EQ(StuffFrame(escaped, room, 5), 5u);
 }
-

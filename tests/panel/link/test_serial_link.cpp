@@ -3,25 +3,28 @@
 // outside a wait are read by the next wait, so no second thread is needed.
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <QDir>
 #include <thread>
 
 #include "CDeviceLink.h"
-#include "SerialComm.h"
 #include "pty_peer.h"
 #include "qt_environment.h"
+#include "SerialComm.h"
 
-namespace {
+namespace
+{
 
-Bytes Answer(uint8_t code, const Bytes& payload = {}) {
+Bytes Answer(uint8_t code, const Bytes& payload = {})
+{
     return Frame(Concat({0x00, 0x32, code}, payload));
 }
 
 struct LinkOnPeer {
-    explicit LinkOnPeer(int portNumber) : peer(portNumber) {
+    explicit LinkOnPeer(int portNumber) : peer(portNumber)
+    {
         link.SetPortNumber(portNumber);
         EXPECT_EQ(link.Open(TEST_BAUD), 0);
     }
@@ -30,7 +33,8 @@ struct LinkOnPeer {
 };
 
 struct CommOnPeer {
-    explicit CommOnPeer(int portNumber) : peer(portNumber) {
+    explicit CommOnPeer(int portNumber) : peer(portNumber)
+    {
         comm.SetPortNumber(portNumber);
         EXPECT_TRUE(comm.Open(TEST_BAUD));
     }
@@ -38,12 +42,13 @@ struct CommOnPeer {
     SerialComm comm;
 };
 
-}  // namespace
+} // namespace
 
-TEST(SerialLink, OpenCloseAndPortNames) {
+TEST(SerialLink, OpenCloseAndPortNames)
+{
     PrivateTempDir();
     CDeviceLink link;
-    link.SetPortNumber(9199);  // nothing serves it
+    link.SetPortNumber(9199); // nothing serves it
     EXPECT_EQ(link.Open(TEST_BAUD), -1);
     EXPECT_EQ(link.Close(), -1);
     EXPECT_EQ(link.Ping(BOARD_ADDRESS), -1);
@@ -57,10 +62,11 @@ TEST(SerialLink, OpenCloseAndPortNames) {
     EXPECT_TRUE(link.IsOpen());
     EXPECT_EQ(link.Close(), 0);
     EXPECT_EQ(link.Close(), -1);
-    EXPECT_EQ(link.Open(TEST_BAUD), 0);  // and again
+    EXPECT_EQ(link.Open(TEST_BAUD), 0); // and again
 }
 
-TEST(SerialLink, RequestsOnTheWire) {
+TEST(SerialLink, RequestsOnTheWire)
+{
     LinkOnPeer t(9102);
     t.peer.Send(Answer(0x81));
     EXPECT_EQ(t.link.Ping(BOARD_ADDRESS), 0);
@@ -82,15 +88,17 @@ TEST(SerialLink, RequestsOnTheWire) {
     EXPECT_EQ(t.peer.Received(), (Bytes{0x32, 0x00, 0x40, 0x40, 0x02, 0x40, 0x0C, 0xF0}));
 
     uint8_t* raw = reinterpret_cast<uint8_t*>(&block);
-    for (size_t i = 0; i < sizeof block; ++i) raw[i] = static_cast<uint8_t>(i);
+    for (size_t i = 0; i < sizeof block; ++i)
+        raw[i] = static_cast<uint8_t>(i);
     t.peer.Send(Answer(0xC0));
     EXPECT_EQ(t.link.SetParameters(BOARD_ADDRESS, PARAM_SLOC | PARAM_BEAM, block), 0);
     Bytes expected{0x32, 0x00, 0x40, 0x06};
-    expected.insert(expected.end(), raw + 32, raw + 80);  // 24 SLOC, then 24 BEAM bytes
+    expected.insert(expected.end(), raw + 32, raw + 80); // 24 SLOC, then 24 BEAM bytes
     EXPECT_EQ(t.peer.Received(), Frame(expected));
 }
 
-TEST(SerialLink, AnswerMatching) {
+TEST(SerialLink, AnswerMatching)
+{
     LinkOnPeer t(9103);
     // The request code itself is accepted as well as code + 128.
     t.peer.Send(Answer(0x01));
@@ -113,7 +121,8 @@ TEST(SerialLink, AnswerMatching) {
     // Bad checksum, invalid escape and dangling escape each fail the wait.
     Bytes badSum = Answer(0x81);
     badSum[3] ^= 0x01;
-    for (const Bytes& bad : {badSum, Bytes{0x00, 0x32, 0xF1, 0x33, 0xF0}, Bytes{0x00, 0x32, 0x81, 0xF1, 0xF0}}) {
+    for (const Bytes& bad :
+         {badSum, Bytes{0x00, 0x32, 0xF1, 0x33, 0xF0}, Bytes{0x00, 0x32, 0x81, 0xF1, 0xF0}}) {
         t.peer.Send(bad);
         EXPECT_EQ(t.link.Ping(BOARD_ADDRESS), -1);
     }
@@ -122,7 +131,8 @@ TEST(SerialLink, AnswerMatching) {
     EXPECT_EQ(t.link.Ping(BOARD_ADDRESS), 0);
 }
 
-TEST(SerialLink, AnswerPayloadAndCapacity) {
+TEST(SerialLink, AnswerPayloadAndCapacity)
+{
     LinkOnPeer t(9104);
     const Bytes name{'Z', 'o', 'd', 'u', 'r', 'e', 'v', ' ', 'd', 'e', 'm', 'o'};
     uint8_t buffer[128] = {};
@@ -131,12 +141,13 @@ TEST(SerialLink, AnswerPayloadAndCapacity) {
     EXPECT_EQ(0, std::memcmp(buffer, name.data(), name.size()));
 
     Bytes longName(101);
-    for (size_t i = 0; i < longName.size(); ++i) longName[i] = static_cast<uint8_t>(0x20 + i);
+    for (size_t i = 0; i < longName.size(); ++i)
+        longName[i] = static_cast<uint8_t>(0x20 + i);
     std::memset(buffer, 0, sizeof buffer);
     t.peer.Send(Answer(0x82, longName));
     EXPECT_EQ(t.link.ReadBoardName(BOARD_ADDRESS, 100, buffer), -1);
     EXPECT_EQ(0, std::memcmp(buffer, longName.data(), 100));
-    EXPECT_EQ(buffer[100], 0);  // nothing written past the capacity
+    EXPECT_EQ(buffer[100], 0); // nothing written past the capacity
 
     uint8_t seven[7];
     t.peer.Send(Answer(0x8D, {1, 2, 3}));
@@ -145,11 +156,13 @@ TEST(SerialLink, AnswerPayloadAndCapacity) {
     EXPECT_EQ(t.link.ReadSevenBytes(BOARD_ADDRESS, seven), 0);
 }
 
-TEST(SerialLink, GetParametersFillsSections) {
+TEST(SerialLink, GetParametersFillsSections)
+{
     LinkOnPeer t(9105);
     FeatureParameterBlock block{};
     Bytes sloc{0x04};
-    for (uint8_t i = 1; i <= 24; ++i) sloc.push_back(i);
+    for (uint8_t i = 1; i <= 24; ++i)
+        sloc.push_back(i);
     t.peer.Send(Answer(0xC1, sloc));
     EXPECT_EQ(t.link.GetParameters(BOARD_ADDRESS, PARAM_SLOC, block), 25);
     EXPECT_EQ(t.peer.Received(), Frame({0x32, 0x00, 0x41, 0x04}));
@@ -159,7 +172,8 @@ TEST(SerialLink, GetParametersFillsSections) {
     EXPECT_EQ(raw[56], 0);
 
     Bytes all{0xFF};
-    for (int i = 0; i < 146; ++i) all.push_back(static_cast<uint8_t>(0xA0 ^ i));
+    for (int i = 0; i < 146; ++i)
+        all.push_back(static_cast<uint8_t>(0xA0 ^ i));
     t.peer.Send(Answer(0xC1, all));
     EXPECT_EQ(t.link.GetParameters(BOARD_ADDRESS, PARAM_ALL, block), 147);
     EXPECT_EQ(0, std::memcmp(raw, all.data() + 1, 146));
@@ -178,7 +192,8 @@ TEST(SerialLink, GetParametersFillsSections) {
     EXPECT_EQ(0, std::memcmp(&before, &block, sizeof block));
 }
 
-TEST(SerialLink, TimedOutGetZeroFillsAndLateAnswersAreNotTakenByLaterRequests) {
+TEST(SerialLink, TimedOutGetZeroFillsAndLateAnswersAreNotTakenByLaterRequests)
+{
     LinkOnPeer t(9106);
     FeatureParameterBlock block;
     std::memset(&block, 0x77, sizeof block);
@@ -186,7 +201,8 @@ TEST(SerialLink, TimedOutGetZeroFillsAndLateAnswersAreNotTakenByLaterRequests) {
     EXPECT_EQ(t.link.GetParameters(BOARD_ADDRESS, PARAM_DBNOISE, block), -1);
     EXPECT_GE(MillisecondsSince(start), 1900.0);
     const uint8_t* raw = reinterpret_cast<const uint8_t*>(&block);
-    for (int i = 104; i < 124; ++i) EXPECT_EQ(raw[i], 0) << i;
+    for (int i = 104; i < 124; ++i)
+        EXPECT_EQ(raw[i], 0) << i;
     EXPECT_EQ(raw[103], 0x77);
     EXPECT_EQ(raw[124], 0x77);
 
@@ -223,7 +239,8 @@ TEST(SerialLink, TimedOutGetZeroFillsAndLateAnswersAreNotTakenByLaterRequests) {
     board.join();
 }
 
-TEST(SerialLink, StreamStateAcrossCalls) {
+TEST(SerialLink, StreamStateAcrossCalls)
+{
     CommOnPeer t(9107);
     LinkMessage message;
     // Two frames in one read: two calls, the second without waiting.
@@ -272,7 +289,8 @@ TEST(SerialLink, StreamStateAcrossCalls) {
     endless.join();
 }
 
-TEST(SerialLink, FloodsAndOversizedFramesAreRejected) {
+TEST(SerialLink, FloodsAndOversizedFramesAreRejected)
+{
     CommOnPeer t(9108);
     LinkMessage message;
     // 2,048 bytes without an end marker are one frame, which fails; the
@@ -290,18 +308,24 @@ TEST(SerialLink, FloodsAndOversizedFramesAreRejected) {
     // A long flood without end marker fails each wait quickly and never hangs.
     t.peer.Send(Bytes(3 * LINK_BUFFER_SIZE, 0x42));
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(t.comm.WaitAnswer(BOARD_ADDRESS, CMD_PING, 2000, 0, nullptr), -1);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(t.comm.WaitAnswer(BOARD_ADDRESS, CMD_PING, 2000, 0, nullptr), -1);
     EXPECT_LT(MillisecondsSince(start), 1000.0);
 
     // Requests too large for the transmit buffer are refused, not truncated.
     const Bytes huge(LINK_MAX_REQUEST_PAYLOAD + 1, 0xF0);
-    EXPECT_EQ(t.comm.SendCommand(BOARD_ADDRESS, 0x40, static_cast<unsigned>(huge.size()), huge.data()), -1);
+    EXPECT_EQ(
+        t.comm.SendCommand(BOARD_ADDRESS, 0x40, static_cast<unsigned>(huge.size()), huge.data()),
+        -1);
     const Bytes largest(LINK_MAX_REQUEST_PAYLOAD, 0xF0);
-    EXPECT_EQ(t.comm.SendCommand(BOARD_ADDRESS, 0x40, static_cast<unsigned>(largest.size()), largest.data()), 1);
+    EXPECT_EQ(t.comm.SendCommand(BOARD_ADDRESS, 0x40, static_cast<unsigned>(largest.size()),
+                                 largest.data()),
+              1);
     EXPECT_EQ(t.peer.Received(), Frame(Concat({0x32, 0x00, 0x40}, largest)));
 }
 
-TEST(SerialLink, TextMode) {
+TEST(SerialLink, TextMode)
+{
     CommOnPeer t(9109);
     t.comm.SetTextMode();
     EXPECT_TRUE(t.comm.WriteString("AT\r"));
