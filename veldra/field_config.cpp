@@ -63,7 +63,7 @@ static uint32_t spec_size(const VeldraHandle *handle)
 
 extern "C" uint32_t Veldra_getFieldMemorySize(VeldraHandle *handle)
 {
-    // Room to align the field region to 8 bytes behind the specified part.
+    // Room to align the field region to 8 bytes behind the default part.
     const uint32_t size = spec_size(handle) + 4u + (uint32_t)sizeof(FieldState);
     handle->internal_memory_size = (size + 3u) & ~3u;
     return 0;

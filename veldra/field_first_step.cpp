@@ -1,6 +1,6 @@
 // Field mode, every millisecond: both microphones to 16 kHz PCM, kept in the
 // front (microphone 1) and rear (microphone 2) rings for the block step,
-// which forms the beams per frequency; play-out as in the specified mode.
+// which forms the beams per frequency; play-out as in the default mode.
 #include <string.h>
 
 #include "field_mode.h"

@@ -1,5 +1,5 @@
 // Field mode: state of its region in the working block and the steps that
-// replace the specified beam forming when the block was started with
+// replace the default beam forming when the block was started with
 // Veldra_InitField.
 #ifndef VELDRA_FIELD_MODE_H
 #define VELDRA_FIELD_MODE_H

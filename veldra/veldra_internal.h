@@ -137,7 +137,7 @@ typedef struct VeldraControl {
     uint32_t denoiser_bank_at;
     uint32_t adaptive_at;
     uint32_t adaptive_fft_at;
-    uint32_t field_at; // field-mode region; 0 = specified mode
+    uint32_t field_at; // field-mode region; 0 = default mode
 } VeldraControl;
 
 enum { FILTER_A = 0, FILTER_D = 1, FILTER_B = 2, FILTER_C = 3 };

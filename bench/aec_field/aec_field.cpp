@@ -380,7 +380,7 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    const char* systems[3] = {"spec", "field", "webrtc"};
+    const char* systems[3] = {"default", "field", "webrtc"};
     std::vector<Scene> scenes = make_scenes();
     std::vector<Result> results;
     double cpu[3] = {0.0, 0.0, 0.0};
@@ -393,8 +393,9 @@ int main(int argc, char** argv)
     std::fprintf(csv, "\n");
 
     std::printf(
-        "| scene | steady ERLE dB spec / field / WebRTC | first 2 s dB spec / field / WebRTC |"
-        " to 20 dB s spec / field / WebRTC | near-end fidelity dB spec / field / WebRTC |\n");
+        "| scene | steady ERLE dB default / field / WebRTC | first 2 s dB default / field / WebRTC "
+        "|"
+        " to 20 dB s default / field / WebRTC | near-end fidelity dB default / field / WebRTC |\n");
     std::printf("|---|---|---|---|---|\n");
     for (const Scene& s : scenes) {
         if (!only.empty() && s.name != only)
@@ -437,8 +438,8 @@ int main(int argc, char** argv)
         results.push_back(r);
     }
     std::fclose(csv);
-    std::printf("\nCPU time over all scenes: spec %.3f s, field %.3f s, WebRTC %.3f s; "
-                "field / WebRTC = %.2f, spec / WebRTC = %.2f\n",
+    std::printf("\nCPU time over all scenes: default %.3f s, field %.3f s, WebRTC %.3f s; "
+                "field / WebRTC = %.2f, default / WebRTC = %.2f\n",
                 cpu[0], cpu[1], cpu[2], cpu[1] / cpu[2], cpu[0] / cpu[2]);
     return 0;
 }

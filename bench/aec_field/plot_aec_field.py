@@ -14,7 +14,7 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
 STYLE = {
-    "spec": ("default mode", "0.55", "-"),
+    "default": ("default mode", "0.55", "-"),
     "field": ("field mode", "tab:blue", "-"),
     "webrtc": ("WebRTC AEC", "tab:red", "--"),
 }

@@ -17,7 +17,7 @@
 //    speaks against power in the talker's pauses (known from the clean
 //    signal, with guard intervals), (P_speech - P_pause) / P_pause.
 //
-// 3. Specified mode against field mode (field_quality.h).
+// 3. Default mode against field mode (field_quality.h).
 //
 //   beam_quality [--csv FILE] [--quick] [--field-only]
 #include <algorithm>

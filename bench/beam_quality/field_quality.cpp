@@ -1,4 +1,4 @@
-// Specified mode against field mode on simulated scenes; see field_quality.h.
+// Default mode against field mode on simulated scenes; see field_quality.h.
 //
 // Decimation, one microphone: SNR of a 1 kHz tone at -6 dB full scale over
 // 100 Hz - 7 kHz (7-term Blackman-Harris spectra) for second- and
@@ -276,7 +276,7 @@ DecimationRow decimationRow(unsigned khz)
 
 void decimationReport(bool quick, FILE* csv)
 {
-    std::printf("\nDecimation, one microphone, spec | field (SNR of a 1 kHz tone at -6 dB full\n"
+    std::printf("\nDecimation, one microphone, default | field (SNR of a 1 kHz tone at -6 dB full\n"
                 "scale in 100 Hz - 7 kHz; ideal: the same analysis on the bits, 16-bit output\n"
                 "limits it to 92.7 dB; ripple: range over 100 Hz - 7 kHz; aliasing: weakest\n"
                 "rejection of 9, 12, 20, 25 kHz tones, '>' where the modulator's noise hides\n"
@@ -318,9 +318,9 @@ struct Mode {
     uint32_t type;
     uint8_t stages = 15; // field stages: 1 decimation, 2 null, 4 post-filter, 8 calibration
 };
-const Mode kModes[] = {{"spec type 0", false, 0}, {"spec type 2", false, 2},
-                       {"spec type 3", false, 3}, {"field type 0", true, 0},
-                       {"field type 2", true, 2}, {"field type 3", true, 3}};
+const Mode kModes[] = {{"default type 0", false, 0}, {"default type 2", false, 2},
+                       {"default type 3", false, 3}, {"field type 0", true, 0},
+                       {"field type 2", true, 2},    {"field type 3", true, 3}};
 constexpr int kModeCount = int(sizeof kModes / sizeof kModes[0]);
 
 // Runs the library; channel 0 with the play-out delay removed.
@@ -524,10 +524,11 @@ void beamReport(bool quick, FILE* csv)
 // 2 kHz, and self-noise against one microphone's.
 void flatnessReport(bool quick, FILE* csv)
 {
-    std::printf("\nOn axis, type 0, spec | field: response range over 200 Hz - 6 kHz (dB against\n"
-                "microphone 1), peak of a -6 dB full-scale 2 kHz tone, self-noise against one\n"
-                "microphone's (dB)\n");
-    std::printf("%8s | %13s %13s | %15s | %13s\n", "spacing", "spec range", "field range",
+    std::printf(
+        "\nOn axis, type 0, default | field: response range over 200 Hz - 6 kHz (dB against\n"
+        "microphone 1), peak of a -6 dB full-scale 2 kHz tone, self-noise against one\n"
+        "microphone's (dB)\n");
+    std::printf("%8s | %13s %13s | %15s | %13s\n", "spacing", "default range", "field range",
                 "-6 dB tone peak", "self-noise");
     const double freqs[] = {200, 300, 500, 700, 1000, 1500, 2000, 3000, 4000, 5000, 6000};
     const std::vector<uint16_t> spacings =
@@ -580,8 +581,8 @@ void flatnessReport(bool quick, FILE* csv)
 void calibrationReport(FILE* csv)
 {
     std::printf("\nMicrophone 2 gain, automatic, after 4 s (true: the inverse of its sensitivity;\n"
-                "dB, spec type 0 | field type 0)\n");
-    std::printf("%-22s %8s | %8s %8s\n", "scene", "true", "spec", "field");
+                "dB, default type 0 | field type 0)\n");
+    std::printf("%-22s %8s | %8s %8s\n", "scene", "true", "default", "field");
     for (int content = 0; content < 2; ++content) {
         for (double mismatch : {-6.0, -3.0, 3.0, 6.0}) {
             pdmscene::Scene s;

@@ -1,4 +1,4 @@
-// Specified mode against field mode: decimation per PDM clock, beams on
+// Default mode against field mode: decimation per PDM clock, beams on
 // speech-like scenes (off-axis talkers, competing talkers, diffuse noise,
 // microphone mismatch), on-axis flatness per spacing and gain calibration.
 #ifndef HALVANE_FIELD_QUALITY_H

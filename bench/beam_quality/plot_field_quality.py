@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Specified mode against field mode, from the beam quality CSV: SNR of the
+"""Default mode against field mode, from the beam quality CSV: SNR of the
 decimation (fourth-order modulator) and alias rejection per PDM clock, SNR
-gain over spec type 0 and target level per beam scene."""
+gain over default type 0 and target level per beam scene."""
 import csv
 import sys
 from collections import OrderedDict
@@ -32,7 +32,7 @@ def main():
     clocks = [str(int(r[0])) for r in dec]
     x = np.arange(len(clocks))
     ax = axes[0][0]
-    ax.bar(x - 0.27, [r[4] for r in dec], 0.27, label="spec")
+    ax.bar(x - 0.27, [r[4] for r in dec], 0.27, label="default")
     ax.bar(x, [r[5] for r in dec], 0.27, label="field")
     ax.bar(x + 0.27, [r[6] for r in dec], 0.27, label="ideal decimator")
     ax.axhline(LIMIT_16BIT_DB, color="k", ls="--", lw=1, label="16-bit limit")
@@ -42,7 +42,7 @@ def main():
     ax.set_title("Decimation: 1 kHz at -6 dB FS, fourth-order modulator")
     ax.legend(fontsize=8)
     ax = axes[0][1]
-    ax.bar(x - 0.2, [r[11] for r in dec], 0.4, label="spec")
+    ax.bar(x - 0.2, [r[11] for r in dec], 0.4, label="default")
     ax.bar(x + 0.2, [r[12] for r in dec], 0.4, label="field")
     ax.axhline(60, color="k", ls="--", lw=1, label="goal 60 dB")
     ax.set_xticks(x, clocks)
@@ -55,9 +55,9 @@ def main():
     scenes = list(beams)
     all_modes = list(next(iter(beams.values())))
     y = np.arange(len(scenes))
-    for col, (index, title, unit) in enumerate([(1, "SNR gain over spec type 0", "dB"),
+    for col, (index, title, unit) in enumerate([(1, "SNR gain over default type 0", "dB"),
                                                 (0, "Target level against microphone 1", "dB")]):
-        modes = [m for m in all_modes if index == 0 or m != "spec type 0"]
+        modes = [m for m in all_modes if index == 0 or m != "default type 0"]
         width = 0.8 / len(modes)
         ax = axes[1][col]
         for k, mode in enumerate(modes):
@@ -65,7 +65,7 @@ def main():
             for s in scenes:
                 v = beams[s][mode][index]
                 if index == 1:
-                    v -= beams[s]["spec type 0"][1]
+                    v -= beams[s]["default type 0"][1]
                 values.append(v)
             ax.barh(y + (k - (len(modes) - 1) / 2) * width, values, width, label=mode)
         if index == 1:

@@ -1,5 +1,5 @@
 // Field mode through the public entry points: options and block checks,
-// return to the specified mode, and the stages on simulated scenes
+// return to the default mode, and the stages on simulated scenes
 // (pdm-scene's synthesis, 1024 kHz, 15 mm): a flat on-axis response, the
 // protected null against a lone source at 60 degrees, a rear source, and
 // the second-microphone gain estimated both ways.
@@ -50,12 +50,12 @@ VeldraFieldOptions defaults()
     return o;
 }
 
-TEST(FieldMode, OptionsBlockSizeAndReturnToTheSpecifiedMode)
+TEST(FieldMode, OptionsBlockSizeAndReturnToTheDefaultMode)
 {
     FieldInstance f(VELDRA_FORMAT_PDM, kClockKhz, VELDRA_TYPE_ADAPTIVE);
-    VeldraHandle spec = f.handle;
-    Veldra_getMemorySize(&spec);
-    EXPECT_GT(f.handle.internal_memory_size, spec.internal_memory_size + sizeof(FieldState));
+    VeldraHandle standard = f.handle;
+    Veldra_getMemorySize(&standard);
+    EXPECT_GT(f.handle.internal_memory_size, standard.internal_memory_size + sizeof(FieldState));
 
     VeldraFieldOptions bad = defaults();
     bad.postfilter = 2;
@@ -71,12 +71,12 @@ TEST(FieldMode, OptionsBlockSizeAndReturnToTheSpecifiedMode)
     EXPECT_EQ(Veldra_setFieldOptions(&f.handle, &bad), 0u);
     EXPECT_NEAR(fs->floor_gain, 0.5012f, 1e-3f);
 
-    // A block of the specified size is too small: field mode stays off.
-    f.handle.internal_memory_size = spec.internal_memory_size;
+    // A block of the default size is too small: field mode stays off.
+    f.handle.internal_memory_size = standard.internal_memory_size;
     EXPECT_EQ(Veldra_InitField(&f.handle, &bad), VELDRA_ERR_FIELD);
     EXPECT_EQ(f.ctrl()->field_at, 0u);
     EXPECT_EQ(Veldra_setFieldOptions(&f.handle, &bad), VELDRA_ERR_FIELD);
-    // Veldra_Init on a field block starts the specified mode.
+    // Veldra_Init on a field block starts the default mode.
     Veldra_getFieldMemorySize(&f.handle);
     EXPECT_EQ(Veldra_InitField(&f.handle, &bad), 0u);
     EXPECT_NE(f.ctrl()->field_at, 0u);

@@ -19,7 +19,7 @@ const char* run_usage()
            "  --volume V          decimation gain in dB, 0..51 (default 0)\n"
            "  --mic2-gain G       linear gain of microphone 2, 0 = automatic (default 1)\n"
            "  --second-output S   channel 1: 0 nothing, 1 microphone 1, 7 rear beam (default 0)\n"
-           "field mode (instead of the specified processing):\n"
+           "field mode (instead of the default processing):\n"
            "  --field             every field stage below\n"
            "  --field-decimation  high-order comb with compensating FIR (PDM input)\n"
            "  --field-null        protected adaptive null (types 2 and 3)\n"

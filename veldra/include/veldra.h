@@ -126,7 +126,7 @@ uint32_t libBeamforming_GetLibVersion(char *buffer);
  * In field mode the first step decimates both microphones; the second step
  * forms the beams per frequency (256-point transform, 128-sample hop), so
  * channel 0 plays out VELDRA_FIELD_EXTRA_DELAY samples later than in the
- * specified mode (384 samples after the input instead of 256). The adaptive
+ * default mode (384 samples after the input instead of 256). The adaptive
  * types 2 and 3 use the protected null instead of the adaptive filter; the
  * denoiser of types 1 and 3 runs on the field output.
  */
@@ -164,7 +164,7 @@ typedef struct {
 uint32_t Veldra_getFieldDefaults(VeldraFieldOptions *options);
 
 /* Writes the block size for handle->algorithm_type in field mode (the
- * specified size plus the field region) into internal_memory_size;
+ * default size plus the field region) into internal_memory_size;
  * returns 0. */
 uint32_t Veldra_getFieldMemorySize(VeldraHandle *handle);
 
