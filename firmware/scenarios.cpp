@@ -1,5 +1,6 @@
 #include "scenarios.h"
 
+#include "echo.h"
 #include "fft.h"
 #include "ostrel.h"
 #include "scene_generator.h"
@@ -140,6 +141,41 @@ bool run_ostrel(const Scenario &s, RunObserver &observer)
     return true;
 }
 
+// The shared canceller with the beamformer's constants, fed the echo scene a
+// frame at a time. The beamformer's own scenes rarely drive the canceller's
+// two-path decision hard; a loudspeaker echo does.
+bool run_adaptive_stage(const Scenario &s, RunObserver &observer)
+{
+    static EchoState state;
+    static FftTable table;
+    const int32_t frame = ECHO_FRAME, blocks = (s.tail_length + frame - 1) / frame;
+    if (Echo_variable_bytes(frame, s.tail_length) > sizeof g_working_block)
+        return false;
+    float *arrays = reinterpret_cast<float *>(g_working_block);
+    for (size_t i = 0; i < Echo_variable_bytes(frame, s.tail_length) / sizeof(float); ++i)
+        arrays[i] = 0.0f;
+    state = EchoState{};
+    state.X = arrays;
+    state.W = state.X + (blocks + 1) * 2 * frame;
+    state.foreground = state.W + blocks * 2 * frame;
+    state.lambda = state.foreground + blocks * 2 * frame;
+    state.table = &table;
+    fft_table_init(&table, 2 * frame);
+    Echo_init(&state, frame, s.tail_length, 1, 1);
+    Echo_set_sampling_rate(&state, 16000);
+    Echo_set_tuning(&state, &ECHO_TUNING_VELDRA);
+    EchoScene scene(s.echo_path_change ? s.milliseconds / 2 : 0);
+    int16_t mic[ECHO_FRAME], ref[ECHO_FRAME], out[ECHO_FRAME];
+    for (uint32_t ms = 0; ms + 8 <= s.milliseconds; ms += 8) {
+        for (size_t k = 0; k < 8; ++k)
+            scene.next(mic + 16 * k, ref + 16 * k);
+        Echo_cancellation(&state, mic, ref, out);
+        if (!observer.output(out, sizeof out))
+            return false;
+    }
+    return true;
+}
+
 // Random vectors whose values are exact in float: 16-bit integers / 2^15.
 bool run_fft(RunObserver &observer)
 {
@@ -207,6 +243,12 @@ const Scenario kScenarios[] = {
      false, 2, 60.0, true},
     {"ostrel_field_tail512_preprocess", Library::OstrelField, 3000, 0, 0, 0, 0, 0, 0.0f, false, 512,
      true, false, 2, 60.0},
+    // The canceller as the beamformer's adaptive stage uses it (one block),
+    // and with a longer tail through an echo-path change.
+    {"adaptive_stage_tail128", Library::AdaptiveStage, 3000, 0, 0, 0, 0, 0, 0.0f, false, 128, false,
+     false, 2, 60.0},
+    {"adaptive_stage_tail512_path_change", Library::AdaptiveStage, 3000, 0, 0, 0, 0, 0, 0.0f, false,
+     512, false, false, 2, 60.0, true},
     {"fft256", Library::Fft, 0, 0, 0, 0, 0, 0, 0.0f, false, 0, false, false, 0, 120.0},
 };
 const size_t kScenarioCount = sizeof kScenarios / sizeof kScenarios[0];
@@ -241,6 +283,8 @@ bool run_scenario(const Scenario &scenario, RunObserver &observer)
     case Library::Ostrel:
     case Library::OstrelField:
         return run_ostrel(scenario, observer);
+    case Library::AdaptiveStage:
+        return run_adaptive_stage(scenario, observer);
     case Library::Fft:
         return run_fft(observer);
     }

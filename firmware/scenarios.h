@@ -16,7 +16,8 @@ namespace fwvectors
 {
 
 // VeldraField, OstrelField: the libraries in field mode, every stage on.
-enum class Library { Veldra, VeldraField, Ostrel, OstrelField, Fft };
+// AdaptiveStage: the shared echo canceller with the beamformer's constants.
+enum class Library { Veldra, VeldraField, Ostrel, OstrelField, AdaptiveStage, Fft };
 
 // The library calls that are timed on the target.
 enum class Call { FirstStep, SecondStep, DataInput, Process, Fft, Ifft, Count };
@@ -35,7 +36,7 @@ struct Scenario {
     uint32_t second_output;
     float mic2_gain;  // 0 = automatic
     bool interleaved; // both microphones in one buffer at stride 2
-    // Ostrel settings.
+    // Ostrel and AdaptiveStage settings.
     uint16_t tail_length;
     bool preprocess;
     // Comparison bound against the other build: outputs must be identical when
@@ -44,7 +45,7 @@ struct Scenario {
     bool exact;
     int32_t max_abs_difference;
     double min_difference_db;
-    // Ostrel: the room's echo path changes half-way through the run.
+    // Ostrel, AdaptiveStage: the room's echo path changes half-way through.
     bool echo_path_change = false;
 };
 
