@@ -10,8 +10,8 @@ struct BoardLayout {
     uint16_t centreY = 0;
     uint16_t markerWidth = 0;
     uint16_t markerHeight = 0;
-    uint16_t wedgeLength = 0;
-    uint16_t wedgeWidth = 0;
+    uint16_t wedgeLength = 500; // the direction wedge is the same on every board
+    uint16_t wedgeWidth = 800;
     uint16_t dotSize = 0;
     uint16_t ringRadius = 0;
     uint16_t labelRadius = 0;
@@ -19,7 +19,7 @@ struct BoardLayout {
     uint16_t markerGapY = 0;
     uint8_t micMarkerOf[4] = {0, 0, 0, 0}; // marker index (0 upper left, 1 upper right,
                                            // 2 lower left, 3 lower right) of M1..M4
-    float wedgeOpacity = 0.0f;
+    float wedgeOpacity = 0.1f;
     const char* photograph = nullptr; // resource path; null until a layout is chosen
 };
 
