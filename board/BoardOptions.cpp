@@ -1,95 +1,7 @@
 #include "BoardOptions.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-
+#include "command_line.h"
 #include "LinkProtocol.h"
-
-namespace
-{
-
-bool ParseNumber(const char* text, int base, long minimum, long maximum, long& value)
-{
-    if (text == nullptr || *text == '\0')
-        return false;
-    if (base == 16 && (std::strncmp(text, "0x", 2) == 0 || std::strncmp(text, "0X", 2) == 0))
-        text += 2;
-    if (*text == '\0' || *text == '-' || *text == '+' || *text == ' ')
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    const long parsed = std::strtol(text, &end, base);
-    if (errno != 0 || *end != '\0' || parsed < minimum || parsed > maximum)
-        return false;
-    value = parsed;
-    return true;
-}
-
-bool ParseDecimal(const char* text, double minimum, double maximum, double& value)
-{
-    if (text == nullptr || *text == '\0' || *text == ' ')
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    const double parsed = std::strtod(text, &end);
-    if (errno != 0 || *end != '\0' || !(parsed >= minimum && parsed <= maximum))
-        return false;
-    value = parsed;
-    return true;
-}
-
-// The options of the simulated room; true when option was one of them
-// (then ok tells whether its value was good).
-bool ParseRoomOption(const std::string& option, int argc, char** argv, int& i,
-                     BoardOptions& options, std::string& error, bool& ok)
-{
-    ok = true;
-    if (option == "--room")
-        return options.room = true;
-    if (option == "--talker-moving")
-        return options.talkerMoving = true;
-    if (option == "--play")
-        return options.play = true;
-    if (option == "--fast")
-        return options.fast = true;
-    struct Numeric {
-        const char* name;
-        double minimum, maximum;
-        double* value;
-        bool* flag;
-    } numeric[] = {
-        {"--talker-angle", -360.0, 720.0, &options.talkerAngle, nullptr},
-        {"--noise-db", 0.0, 110.0, &options.noiseDb, nullptr},
-        {"--interferer-angle", -360.0, 720.0, &options.interfererAngle, &options.interferer},
-        {"--far-end-db", 0.0, 110.0, &options.farEndDb, &options.farEnd}};
-    for (const Numeric& n : numeric) {
-        if (option != n.name)
-            continue;
-        if (i + 1 >= argc || !ParseDecimal(argv[i + 1], n.minimum, n.maximum, *n.value)) {
-            error = option + " wants a number from " + std::to_string(static_cast<int>(n.minimum)) +
-                    " to " + std::to_string(static_cast<int>(n.maximum));
-            ok = false;
-            return true;
-        }
-        ++i;
-        if (n.flag)
-            *n.flag = true;
-        return true;
-    }
-    if (option == "--audio-out") {
-        if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-            error = "--audio-out needs a file name";
-            ok = false;
-            return true;
-        }
-        options.audioOut = argv[++i];
-        return true;
-    }
-    return false;
-}
-
-} // namespace
 
 const char* BoardUsage()
 {
@@ -119,70 +31,82 @@ const char* BoardUsage()
            "  --fast                run faster than real time\n";
 }
 
+namespace
+{
+
+// The options of the simulated room; each but --room itself is noted in
+// `detail`, as it needs --room.
+void AddRoomOptions(cli::CommandLine& line, BoardOptions& options, std::string& detail)
+{
+    line.flag("--room", options.room);
+    const auto noted = [&detail](const char* name, bool& target) {
+        return [&detail, &target, name] {
+            target = true;
+            detail = name;
+        };
+    };
+    line.flag("--talker-moving", noted("--talker-moving", options.talkerMoving));
+    line.flag("--play", noted("--play", options.play));
+    line.flag("--fast", noted("--fast", options.fast));
+    struct Numeric {
+        const char* name;
+        const char* what;
+        double minimum, maximum;
+        double* value;
+        bool* flag;
+    };
+    for (const Numeric& n : {
+             Numeric{"--talker-angle", "an angle in degrees", -360.0, 720.0, &options.talkerAngle,
+                     nullptr},
+             Numeric{"--noise-db", "a level in dB SPL", 0.0, 110.0, &options.noiseDb, nullptr},
+             Numeric{"--interferer-angle", "an angle in degrees", -360.0, 720.0,
+                     &options.interfererAngle, &options.interferer},
+             Numeric{"--far-end-db", "a level in dB SPL", 0.0, 110.0, &options.farEndDb,
+                     &options.farEnd},
+         }) {
+        line.number(n.name, cli::real(n.what, n.minimum, n.maximum), [n, &detail](double v) {
+            *n.value = v;
+            if (n.flag)
+                *n.flag = true;
+            detail = n.name;
+        });
+    }
+    line.text("--audio-out", [&options, &detail](const std::string& value) {
+        if (value.empty())
+            return std::string("--audio-out needs a file name");
+        options.audioOut = value;
+        detail = "--audio-out";
+        return std::string();
+    });
+}
+
+} // namespace
+
 bool ParseBoardOptions(int argc, char** argv, BoardOptions& options, std::string& error)
 {
+    cli::CommandLine line;
+    line.flag("--verbose", options.verbose);
+    line.number("--port", cli::whole("a port number", 0, 9999),
+                [&](double v) { options.port = static_cast<int>(v); });
+    line.text("--name", [&options](const std::string& value) {
+        if (value.empty() || value.size() > LINK_MAX_REQUEST_PAYLOAD)
+            return "--name must hold 1 to " + std::to_string(LINK_MAX_REQUEST_PAYLOAD) + " bytes";
+        options.name = value;
+        return std::string();
+    });
+    cli::Range bits = cli::whole("feature bits", 0, 0xFFFF);
+    bits.kind = cli::Range::Kind::Hex;
+    line.number("--features", bits, [&](double v) { options.features = uint16_t(v); });
+    line.number("--enabled", bits, [&](double v) { options.enabled = uint16_t(v); });
+    line.number("--reply-delay", cli::whole("a delay in milliseconds", 0, 600000),
+                [&](double v) { options.replyDelayMs = static_cast<int>(v); });
     std::string roomDetail; // a room option given, which needs --room
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        if (option == "--verbose") {
-            options.verbose = true;
-            continue;
-        }
-        if (option == "--help" || option == "-h") {
-            options.help = true;
-            continue;
-        }
-        bool ok = true;
-        if (ParseRoomOption(option, argc, argv, i, options, error, ok)) {
-            if (!ok)
-                return false;
-            if (option != "--room")
-                roomDetail = option;
-            continue;
-        }
-        if (option != "--port" && option != "--name" && option != "--features" &&
-            option != "--enabled" && option != "--reply-delay") {
-            error = "unknown option " + option;
-            return false;
-        }
-        if (i + 1 >= argc) {
-            error = option + " needs a value";
-            return false;
-        }
-        const char* value = argv[++i];
-        long number = 0;
-        if (option == "--name") {
-            const size_t length = std::strlen(value);
-            if (length == 0 || length > LINK_MAX_REQUEST_PAYLOAD) {
-                error =
-                    "--name must hold 1 to " + std::to_string(LINK_MAX_REQUEST_PAYLOAD) + " bytes";
-                return false;
-            }
-            options.name = value;
-        } else if (option == "--port") {
-            if (!ParseNumber(value, 10, 0, 9999, number)) {
-                error = "--port wants a number 0..9999, not '" + std::string(value) + "'";
-                return false;
-            }
-            options.port = static_cast<int>(number);
-        } else if (option == "--reply-delay") {
-            if (!ParseNumber(value, 10, 0, 600000, number)) {
-                error =
-                    "--reply-delay wants milliseconds 0..600000, not '" + std::string(value) + "'";
-                return false;
-            }
-            options.replyDelayMs = static_cast<int>(number);
-        } else {
-            if (!ParseNumber(value, 16, 0, 0xFFFF, number)) {
-                error =
-                    option + " wants a hexadecimal value 0..FFFF, not '" + std::string(value) + "'";
-                return false;
-            }
-            (option == "--features" ? options.features : options.enabled) =
-                static_cast<uint16_t>(number);
-        }
-    }
-    if (!roomDetail.empty() && !options.room) {
+    AddRoomOptions(line, options, roomDetail);
+    error = line.parse(argc, argv);
+    options.help = line.help();
+    if (!error.empty())
+        return false;
+    if (!options.help && !roomDetail.empty() && !options.room) {
         error = roomDetail + " needs --room";
         return false;
     }

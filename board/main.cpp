@@ -6,6 +6,7 @@
 
 #include "BoardOptions.h"
 #include "BoardServer.h"
+#include "command_line.h"
 #include "DemoBoard.h"
 #include "PseudoTerminal.h"
 #include "RoomBoard.h"
@@ -76,10 +77,8 @@ int main(int argc, char** argv)
 {
     BoardOptions options;
     std::string error;
-    if (!ParseBoardOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "halvane-board: %s\n%s", error.c_str(), BoardUsage());
-        return 2;
-    }
+    if (!ParseBoardOptions(argc, argv, options, error))
+        return cli::usage_error("halvane-board", error, BoardUsage());
     if (options.help) {
         std::fputs(BoardUsage(), stdout);
         return 0;

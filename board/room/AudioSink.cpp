@@ -1,9 +1,6 @@
 #include "AudioSink.h"
 
-#include <sndfile.h>
-
 #include <cstdlib>
-#include <cstring>
 
 AudioSink::~AudioSink()
 {
@@ -14,17 +11,9 @@ bool AudioSink::OpenFile(const std::string& path, std::string& error)
 {
     if (path.empty())
         return true;
-    SF_INFO info;
-    std::memset(&info, 0, sizeof info);
-    info.samplerate = 16000;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr) {
-        error = "cannot create " + path + ": " + sf_strerror(nullptr);
-        return false;
-    }
-    return true;
+    // Streamed as the board runs, straight into the file.
+    error = file.open(path, 16000, 2);
+    return error.empty();
 }
 
 // A short silent test tone first: `play` fails at once without a device,
@@ -50,8 +39,8 @@ bool AudioSink::OpenPlayer(std::string& error)
 
 void AudioSink::Write(const int16_t* frames, size_t count)
 {
-    if (file)
-        sf_writef_short(file, frames, static_cast<sf_count_t>(count));
+    if (file.is_open())
+        file.write(frames, count);
     if (player && std::fwrite(frames, 4, count, player) != count) {
         ::pclose(player);
         player = nullptr;
@@ -60,9 +49,7 @@ void AudioSink::Write(const int16_t* frames, size_t count)
 
 void AudioSink::Close()
 {
-    if (file)
-        sf_close(file);
-    file = nullptr;
+    file.close();
     if (player)
         ::pclose(player);
     player = nullptr;

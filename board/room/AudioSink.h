@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-struct sf_private_tag;
+#include "wav_file.h"
 
 class AudioSink
 {
@@ -28,6 +28,6 @@ class AudioSink
     void Close();
 
   private:
-    sf_private_tag* file = nullptr;
+    wavfile::Writer file;
     FILE* player = nullptr;
 };

@@ -104,25 +104,32 @@ TEST(BoardOptions, ParsesAndRejects)
     EXPECT_EQ(room.farEndDb, 70.0);
     EXPECT_EQ(room.audioOut, "x.wav");
 
-    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--port"},
-                                                {"--port", "-1"},
-                                                {"--port", "7x"},
-                                                {"--features", "10000"},
-                                                {"--enabled", "zz"},
-                                                {"--reply-delay", ""},
-                                                {"--name", ""},
-                                                {"--bogus"},
-                                                {"--noise-db", "50"},
-                                                {"--fast"},
-                                                {"--room", "--noise-db", "loud"},
-                                                {"--room", "--far-end-db", "-3"},
-                                                {"--room", "--talker-angle"},
-                                                {"--room", "--audio-out", ""}}) {
+    // The wording of the host programs' shared parser.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
+        {{"--port"}, "--port needs a value"},
+        {{"--port", "-1"}, "--port wants a port number (0 to 9999), got '-1'"},
+        {{"--port", "7x"}, "--port wants a whole number, got '7x'"},
+        {{"--features", "10000"}, "--features wants feature bits (0 to FFFF), got '10000'"},
+        {{"--enabled", "zz"}, "--enabled wants a hexadecimal number, got 'zz'"},
+        {{"--reply-delay", ""}, "--reply-delay wants a whole number, got ''"},
+        {{"--name", ""}, "--name must hold 1 to"},
+        {{"--bogus"}, "unknown option --bogus (see --help)"},
+        {{"--noise-db", "50"}, "--noise-db needs --room"},
+        {{"--fast"}, "--fast needs --room"},
+        {{"--room", "--noise-db", "loud"}, "--noise-db wants a number, got 'loud'"},
+        {{"--room", "--far-end-db", "-3"}, "--far-end-db wants a level in dB SPL (0 to 110)"},
+        {{"--room", "--talker-angle"}, "--talker-angle needs a value"},
+        {{"--room", "--audio-out", ""}, "--audio-out needs a file name"}};
+    for (const auto& [args, message] : bad) {
         BoardOptions fresh;
         error.clear();
-        EXPECT_FALSE(parse(bad, fresh, error)) << bad[0];
-        EXPECT_FALSE(error.empty());
+        EXPECT_FALSE(parse(args, fresh, error)) << args[0];
+        EXPECT_EQ(error.rfind(message, 0), 0u) << error;
     }
+    // --help ends the parsing: what follows is not looked at.
+    BoardOptions help;
+    EXPECT_TRUE(parse({"--verbose", "--help", "--bogus"}, help, error));
+    EXPECT_TRUE(help.help && help.verbose);
 }
 
 TEST(RoomSimulation, LiveValuesMovePlausibly)

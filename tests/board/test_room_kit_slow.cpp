@@ -3,7 +3,6 @@
 // truth, the beam's gain against a competing talker, the echo canceller's
 // reduction of the loudspeaker's echo, all through the recorded stream.
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "RoomBoard.h"
+#include "wav_file.h"
 
 namespace
 {
@@ -50,17 +50,17 @@ std::string TempWav(const char* name)
 // Mean power in dB of one channel of a stereo recording from second `from` on.
 double ChannelLevelDb(const std::string& path, int channel, double from)
 {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    EXPECT_NE(file, nullptr) << path;
-    if (!file)
+    wavfile::Reader file;
+    const std::string error = file.open(path);
+    EXPECT_EQ(error, "");
+    if (!error.empty())
         return 0.0;
-    EXPECT_EQ(info.samplerate, 16000);
+    const wavfile::Format& info = file.format();
+    EXPECT_EQ(info.rate, 16000);
     EXPECT_EQ(info.channels, 2);
-    EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);
-    std::vector<short> frames(static_cast<size_t>(info.frames) * 2);
-    sf_readf_short(file, frames.data(), info.frames);
-    sf_close(file);
+    EXPECT_TRUE(info.pcm16);
+    std::vector<int16_t> frames(static_cast<size_t>(info.frames) * 2);
+    file.read(frames.data(), static_cast<size_t>(info.frames));
     double sum = 0.0;
     size_t count = 0;
     for (size_t i = static_cast<size_t>(from * 16000); i < static_cast<size_t>(info.frames);

@@ -1,7 +1,8 @@
-// The host tools' input readers on arbitrary file contents: ostrel-run's
-// mono WAV reader, veldra-run's PDM and stereo WAV readers and pdm-scene's
-// sound-file source. Each either refuses the file or returns samples that
-// agree with what it reports.
+// The host tools' input readers on arbitrary file contents: the shared
+// 16-bit PCM reader in ostrel-run's (mono WAV) and veldra-run's (stereo)
+// shapes, the whole-file reader of veldra-run's PDM input, and pdm-scene's
+// sound-file source (any file mixed to mono, then resampled). Each either
+// refuses the file or returns samples that agree with what it reports.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -11,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "input_files.h"
-#include "sound_file.h"
-#include "wav_io.h"
+#include "output_files.h"
+#include "scene.h"
+#include "wav_file.h"
 
 namespace
 {
@@ -41,26 +42,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
 
     std::vector<int16_t> mono;
-    if (read_wav16(path, mono).empty() && mono.empty())
+    const wavfile::Shape mono_wav = {16000, 1, true, "expected a mono WAV file"};
+    if (wavfile::read_pcm16(path, mono_wav, mono).empty() && mono.empty())
         std::abort(); // 0 samples accepted
 
     std::vector<uint8_t> bytes;
-    if (!read_file(path, bytes) || bytes.size() != size - 1)
+    if (!toolfiles::read_bytes(path, bytes) || bytes.size() != size - 1)
         std::abort();
     std::vector<int16_t> frames;
-    if (read_pcm(path, frames) && (frames.empty() || frames.size() % 2 != 0))
+    const wavfile::Shape stereo = {16000, 2, false, "expected stereo"};
+    if (wavfile::read_pcm16(path, stereo, frames).empty() &&
+        (frames.empty() || frames.size() % 2 != 0))
         std::abort();
 
-    // Up to a quarter of a second of scene.
+    // Up to a quarter of a second of scene, read and resampled as pdm-scene's
+    // --speech source does.
     const double duration = 0.001 * (1 + data[0] % 250);
-    std::vector<float> signal;
-    std::string error;
-    if (readSoundFile(path, duration, signal, error)) {
-        if (signal.size() > size_t(std::ceil(16000 * duration)) + 128)
+    wavfile::Reader reader;
+    std::vector<float> mixed;
+    if (!reader.open(path).empty())
+        return 0;
+    const double rate = double(reader.format().rate);
+    const size_t wanted = pdmscene::inputFramesFor(duration, rate);
+    if (!wavfile::read_mono(reader, path, wanted, mixed).empty())
+        return 0;
+    if (mixed.empty() || mixed.size() > wanted)
+        std::abort();
+    const std::vector<float> signal = pdmscene::resampleToSourceRate(
+        mixed, rate, size_t(std::ceil(duration * pdmscene::kSourceRate)) + pdmscene::kSourceTail);
+    if (signal.size() > size_t(std::ceil(16000 * duration)) + 128)
+        std::abort();
+    for (float x : signal)
+        if (!std::isfinite(x))
             std::abort();
-        for (float x : signal)
-            if (!std::isfinite(x))
-                std::abort();
-    }
     return 0;
 }

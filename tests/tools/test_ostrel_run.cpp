@@ -44,11 +44,11 @@ TEST_F(OstrelRun, CancelsEchoAndReportsPerSecond)
     EXPECT_NE(outcome.output.find("\n     5 "), std::string::npos) << outcome.output;
     EXPECT_EQ(outcome.output.find("\n     6 "), std::string::npos) << outcome.output;
 
-    SF_INFO info;
+    wavfile::Format info;
     const std::vector<int16_t> out = read_wav(path("out.wav"), info);
-    EXPECT_EQ(info.samplerate, 16000);
+    EXPECT_EQ(info.rate, 16000);
     EXPECT_EQ(info.channels, 1);
-    EXPECT_EQ((info.format & SF_FORMAT_SUBMASK), SF_FORMAT_PCM_16);
+    EXPECT_TRUE(info.pcm16);
     ASSERT_EQ(out.size(), mic.size());
     double mic_power = 0.0, out_power = 0.0;
     for (size_t t = 3 * 16000; t < out.size(); ++t) {
@@ -74,7 +74,7 @@ TEST_F(OstrelRun, OutputIsAlignedAndTheShorterLengthIsUsed)
     ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
     EXPECT_NE(outcome.output.find("warning"), std::string::npos) << outcome.output;
     EXPECT_NE(outcome.output.find("using the first 12345"), std::string::npos) << outcome.output;
-    SF_INFO info;
+    wavfile::Format info;
     const std::vector<int16_t> out = read_wav(path("out.wav"), info);
     ASSERT_EQ(out.size(), 12345u);
     auto correlation = [&](int lag) {
@@ -107,7 +107,7 @@ TEST_F(OstrelRun, PreprocessorOptionsRun)
                                      " --denoise --agc 8000 --residual-echo --noise-db -20"
                                      " --echo-db -45 --echo-active-db -12 --tail 1024");
     ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
-    SF_INFO info;
+    wavfile::Format info;
     EXPECT_EQ(read_wav(path("out.wav"), info).size(), mic.size());
 }
 
@@ -124,7 +124,7 @@ TEST_F(OstrelRun, SuppressorOptionsAreIndependentAndFieldModeRuns)
         const Outcome outcome = run_tool("--mic " + path("mic.wav") + " --ref " + path("ref.wav") +
                                          " --out " + path("out.wav") + " " + flags);
         EXPECT_EQ(outcome.exit_code, 0) << flags << "\n" << outcome.output;
-        SF_INFO info;
+        wavfile::Format info;
         return read_wav(path("out.wav"), info);
     };
     auto level = [](const std::vector<int16_t>& s) {
@@ -150,7 +150,7 @@ TEST_F(OstrelRun, BadInputFailsClearly)
     write_wav(path("good.wav"), samples);
     write_wav(path("rate.wav"), samples, 8000);
     write_wav(path("stereo.wav"), samples, 16000, 2);
-    write_wav(path("float.wav"), samples, 16000, 1, SF_FORMAT_FLOAT);
+    write_wav(path("float.wav"), samples, 16000, 1, wavfile::Writer::Encoding::Float);
     const std::string good = " --ref " + path("good.wav") + " --out " + path("out.wav");
 
     expect_failures({
@@ -162,14 +162,18 @@ TEST_F(OstrelRun, BadInputFailsClearly)
              path("no/such/dir/out.wav"),
          1, "cannot create"},
         {"--ref " + path("good.wav") + " --out " + path("out.wav"), 2, "--mic is required"},
-        {"--mic " + path("good.wav") + good + " --tail abc", 2, "--tail: 'abc' is not"},
-        {"--mic " + path("good.wav") + good + " --tail 0", 2, "--tail: '0' is not"},
-        {"--mic " + path("good.wav") + good + " --agc 32768", 2, "--agc: '32768' is not"},
-        {"--mic " + path("good.wav") + good + " --noise-db 5", 2, "--noise-db: '5' is not"},
+        {"--mic " + path("good.wav") + good + " --tail abc", 2,
+         "--tail wants a whole number, got 'abc'"},
+        {"--mic " + path("good.wav") + good + " --tail 0", 2,
+         "--tail wants an echo tail in samples (1 to 65535), got '0'"},
+        {"--mic " + path("good.wav") + good + " --agc 32768", 2,
+         "--agc wants a gain-control target level (1 to 32767)"},
+        {"--mic " + path("good.wav") + good + " --noise-db 5", 2,
+         "--noise-db wants an attenuation in dB (-120 to 0), got '5'"},
         {"--mic " + path("good.wav") + good + " --echo-db", 2, "--echo-db needs a value"},
-        {"--mic " + path("good.wav") + good + " --loud", 2, "unknown argument '--loud'"},
+        {"--mic " + path("good.wav") + good + " --loud", 2, "unknown option --loud (see --help)"},
         {"--mic " + path("good.wav") + good + " --field-strength 21", 2,
-         "--field-strength: '21' is not"},
+         "--field-strength wants a residual-echo over-estimation in dB (-10 to 20)"},
     });
     EXPECT_FALSE(fs::exists(path("out.wav")));
 }

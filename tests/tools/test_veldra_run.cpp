@@ -62,7 +62,7 @@ TEST_F(VeldraRun, BadOptionsAndFilesFailClearly)
     write_wav(path("good.wav"), frames, 16000, 2);
     write_wav(path("mono.wav"), frames, 16000, 1);
     write_wav(path("rate.wav"), frames, 8000, 2);
-    write_wav(path("float.wav"), frames, 16000, 2, SF_FORMAT_FLOAT);
+    write_wav(path("float.wav"), frames, 16000, 2, wavfile::Writer::Encoding::Float);
     std::ofstream(path("good.pdm"), std::ios::binary) << std::string(4 * 256, '\x55');
     std::ofstream(path("empty.pdm"), std::ios::binary).flush();
     const std::string out = " --out " + path("out.wav");
@@ -72,14 +72,17 @@ TEST_F(VeldraRun, BadOptionsAndFilesFailClearly)
     expect_failures({
         // Options the tool itself refuses, with its usage.
         {"--pcm " + path("good.wav"), 2, "--out OUT.wav is required"},
-        {pcm + " --loud 3", 2, "unknown option --loud"},
-        {pcm + " --type", 2, "option --type needs a value"},
-        {pdm + " --clock 1024 --type 4", 2, "--type wants 0, 1, 2 or 3, got '4'"},
-        {pdm + " --clock 1024 --type -1", 2, "--type wants 0, 1, 2 or 3"},
-        {pdm + " --clock 1024 --volume 52", 2, "--volume wants a gain of 0..51 dB"},
-        {pdm + " --clock 1024 --second-output 2", 2, "--second-output wants 0, 1 or 7"},
-        {pdm + " --clock 1024 --mic2-gain nan", 2, "--mic2-gain wants a number"},
-        {pdm + " --clock fast", 2, "--clock wants a PDM clock in kHz, got 'fast'"},
+        {pcm + " --loud 3", 2, "unknown option --loud (see --help)"},
+        {pcm + " --type", 2, "--type needs a value"},
+        {pdm + " --clock 1024 --type 4", 2,
+         "--type wants an algorithm type (0, 1, 2 or 3), got '4'"},
+        {pdm + " --clock 1024 --type -1", 2,
+         "--type wants an algorithm type (0, 1, 2 or 3), got '-1'"},
+        {pdm + " --clock 1024 --volume 52", 2, "--volume wants a gain in dB (0 to 51)"},
+        {pdm + " --clock 1024 --second-output 2", 2,
+         "--second-output wants a second output (0, 1 or 7)"},
+        {pdm + " --clock 1024 --mic2-gain nan", 2, "--mic2-gain wants a number, got 'nan'"},
+        {pdm + " --clock fast", 2, "--clock wants a whole number, got 'fast'"},
         {pdm, 2, "--pdm needs --clock KHZ"},
         {pdm + " --clock 16", 2, "--clock 16 is the PCM rate"},
         {pdm + " --clock 1024 --delay-line", 2, "--delay-line applies to --pcm input only"},

@@ -1,10 +1,9 @@
 // Shared by the host-tool tests: running a tool with its output captured, a
-// private scratch folder per test binary, 16-bit WAV files through
-// libsndfile, and a table of invocations that must fail with a clear message.
+// private scratch folder per test binary, WAV files through the tools' own
+// WAV layer, and a table of invocations that must fail with a clear message.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +11,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "wav_file.h"
 
 namespace tool_test
 {
@@ -46,28 +47,26 @@ inline Outcome run_tool(const std::string& arguments)
 
 // Interleaved 16-bit samples into a WAV file of the given format.
 inline void write_wav(const fs::path& path, const std::vector<int16_t>& samples, int rate = 16000,
-                      int channels = 1, int subtype = SF_FORMAT_PCM_16)
+                      int channels = 1,
+                      wavfile::Writer::Encoding encoding = wavfile::Writer::Encoding::Pcm16)
 {
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = SF_FORMAT_WAV | subtype;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-    sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
+    wavfile::Writer file;
+    const std::string error = file.open(path.string(), rate, channels, encoding);
+    ASSERT_EQ(error, "");
+    file.write(samples.data(), samples.size() / size_t(channels));
+    ASSERT_TRUE(file.close());
 }
 
 // Interleaved samples of a sound file (empty when it cannot be opened).
-inline std::vector<int16_t> read_wav(const fs::path& path, SF_INFO& info)
+inline std::vector<int16_t> read_wav(const fs::path& path, wavfile::Format& info)
 {
-    info = SF_INFO{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr)
+    wavfile::Reader file;
+    info = wavfile::Format{};
+    if (!file.open(path.string()).empty())
         return {};
+    info = file.format();
     std::vector<int16_t> samples(static_cast<size_t>(info.frames * info.channels));
-    sf_read_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
+    file.read(samples.data(), static_cast<size_t>(info.frames));
     return samples;
 }
 
@@ -76,11 +75,11 @@ inline std::vector<int16_t> read_wav(const fs::path& path, SF_INFO& info)
 inline bool read_stereo(const fs::path& path, std::vector<double> channel[2],
                         double full_scale = 1.0)
 {
-    SF_INFO info;
+    wavfile::Format info;
     const std::vector<int16_t> frames = read_wav(path, info);
-    EXPECT_EQ(info.samplerate, 16000) << path;
+    EXPECT_EQ(info.rate, 16000) << path;
     EXPECT_EQ(info.channels, 2) << path;
-    EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16) << path;
+    EXPECT_TRUE(info.pcm16) << path;
     if (info.channels != 2)
         return false;
     for (int c = 0; c < 2; ++c)

@@ -10,15 +10,19 @@
 
 #include <time.h>
 
+#include "command_line.h"
 #include "CpuTime.h"
 #include "ostrel.h"
 #include "output_files.h"
 #include "run_options.h"
-#include "wav_io.h"
+#include "wav_file.h"
 
 namespace
 {
 
+constexpr int kWavSampleRate = 16000;
+const wavfile::Shape kWavShape = {kWavSampleRate, 1, true,
+                                  "expected a 16000 Hz mono 16-bit PCM WAV file"};
 constexpr size_t kChunk = OSTREL_SAMPLES_PER_INPUT;
 constexpr size_t kDelay = OSTREL_DELAY_SAMPLES;
 constexpr size_t kFrame = OSTREL_FRAME_SIZE;
@@ -190,19 +194,17 @@ int main(int argc, char** argv)
         std::fputs(run_usage(), stdout);
         return 0;
     }
-    if (!usage_error.empty()) {
-        std::fprintf(stderr, "ostrel-run: %s\n%s", usage_error.c_str(), run_usage());
-        return 2;
-    }
+    if (!usage_error.empty())
+        return cli::usage_error("ostrel-run", usage_error, run_usage());
 
     std::string error = toolfiles::refuse_output_among_inputs(options.out_path,
                                                               {options.mic_path, options.ref_path});
     if (!error.empty())
         return fail(error, 1);
     std::vector<int16_t> mic, ref;
-    error = read_wav16(options.mic_path, mic);
+    error = wavfile::read_pcm16(options.mic_path, kWavShape, mic);
     if (error.empty())
-        error = read_wav16(options.ref_path, ref);
+        error = wavfile::read_pcm16(options.ref_path, kWavShape, ref);
     if (!error.empty())
         return fail(error, 1);
     const size_t length = std::min(mic.size(), ref.size());
@@ -215,7 +217,7 @@ int main(int argc, char** argv)
     RunResult result;
     error = run_library(options, mic, ref, length, result);
     if (error.empty())
-        error = write_wav16(options.out_path, result.output);
+        error = wavfile::write_pcm16_whole(options.out_path, kWavSampleRate, 1, result.output);
     if (!error.empty())
         return fail(error, 1);
 

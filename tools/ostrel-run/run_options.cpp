@@ -1,48 +1,6 @@
 #include "run_options.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-
-namespace
-{
-
-// Whole decimal integer within [lo, hi]; nothing else on the argument.
-bool parse_integer(const char* text, long lo, long hi, long& value)
-{
-    if (text == nullptr || *text == '\0')
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    const long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || parsed < lo || parsed > hi)
-        return false;
-    value = parsed;
-    return true;
-}
-
-struct IntegerOption {
-    const char* name;
-    long lo;
-    long hi;
-    const char* meaning;
-};
-
-const IntegerOption kTail = {"--tail", 1, 65535, "an echo tail of 1 to 65535 samples"};
-const IntegerOption kAgc = {"--agc", 1, 32767, "a gain-control target level of 1 to 32767"};
-const IntegerOption kNoiseDb = {"--noise-db", -120, 0, "an attenuation in dB from -120 to 0"};
-const IntegerOption kEchoDb = {"--echo-db", -120, 0, "an attenuation in dB from -120 to 0"};
-const IntegerOption kFieldStrength = {"--field-strength", -10, 20,
-                                      "a residual-echo over-estimation in dB from -10 to 20"};
-const IntegerOption kEchoActiveDb = {"--echo-active-db", -120, 0,
-                                     "an attenuation in dB from -120 to 0"};
-
-std::string bad_value(const IntegerOption& option, const char* text)
-{
-    return std::string(option.name) + ": '" + (text ? text : "") + "' is not " + option.meaning;
-}
-
-} // namespace
+#include "command_line.h"
 
 const char* run_usage()
 {
@@ -77,85 +35,48 @@ const char* run_usage()
 
 std::string parse_run_options(int argc, char** argv, RunOptions& options)
 {
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        long number = 0;
-        auto take_integer = [&](const IntegerOption& option) -> std::string {
-            if (value == nullptr)
-                return std::string(option.name) + " needs a value";
-            ++i;
-            if (!parse_integer(value, option.lo, option.hi, number))
-                return bad_value(option, value);
-            return {};
-        };
-        auto take_path = [&](std::string& path) -> std::string {
-            if (value == nullptr || *value == '\0')
-                return std::string(arg) + " needs a file name";
-            ++i;
-            path = value;
-            return {};
-        };
-        std::string error;
-        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            options.help = true;
-        } else if (std::strcmp(arg, "--mic") == 0) {
-            error = take_path(options.mic_path);
-        } else if (std::strcmp(arg, "--ref") == 0) {
-            error = take_path(options.ref_path);
-        } else if (std::strcmp(arg, "--out") == 0) {
-            error = take_path(options.out_path);
-        } else if (std::strcmp(arg, "--denoise") == 0) {
-            options.denoise = true;
-        } else if (std::strcmp(arg, "--residual-echo") == 0) {
-            options.residual_echo = true;
-        } else if (std::strcmp(arg, "--field") == 0) {
-            options.field_align = options.field_nonlinear = true;
-            options.field_residual = options.field_recovery = true;
-        } else if (std::strcmp(arg, "--field-align") == 0) {
-            options.field_align = true;
-        } else if (std::strcmp(arg, "--field-nonlinear") == 0) {
-            options.field_nonlinear = true;
-        } else if (std::strcmp(arg, "--field-residual") == 0) {
-            options.field_residual = true;
-        } else if (std::strcmp(arg, "--field-recovery") == 0) {
-            options.field_recovery = true;
-        } else if (std::strcmp(arg, "--field-strength") == 0) {
-            if ((error = take_integer(kFieldStrength)).empty())
-                options.field_strength_db = static_cast<int32_t>(number);
-        } else if (std::strcmp(arg, "--tail") == 0) {
-            if ((error = take_integer(kTail)).empty())
-                options.tail_length = static_cast<uint16_t>(number);
-        } else if (std::strcmp(arg, "--agc") == 0) {
-            if ((error = take_integer(kAgc)).empty())
-                options.agc_level = static_cast<uint32_t>(number);
-        } else if (std::strcmp(arg, "--noise-db") == 0) {
-            if ((error = take_integer(kNoiseDb)).empty()) {
-                options.noise_db = static_cast<int32_t>(number);
-                options.denoise = true;
-            }
-        } else if (std::strcmp(arg, "--echo-db") == 0) {
-            if ((error = take_integer(kEchoDb)).empty())
-                options.echo_db = static_cast<int32_t>(number);
-        } else if (std::strcmp(arg, "--echo-active-db") == 0) {
-            if ((error = take_integer(kEchoActiveDb)).empty())
-                options.echo_active_db = static_cast<int32_t>(number);
-        } else {
-            error = std::string("unknown argument '") + arg + "'";
-        }
-        if (!error.empty())
-            return error;
-        const bool suppressor_option =
-            std::strcmp(arg, "--denoise") == 0 || std::strcmp(arg, "--agc") == 0 ||
-            std::strcmp(arg, "--residual-echo") == 0 || std::strcmp(arg, "--noise-db") == 0 ||
-            std::strcmp(arg, "--echo-db") == 0 || std::strcmp(arg, "--echo-active-db") == 0;
-        if (suppressor_option)
-            options.preprocessor = true;
-    }
+    cli::CommandLine line;
+    line.file("--mic", options.mic_path);
+    line.file("--ref", options.ref_path);
+    line.file("--out", options.out_path);
+    line.flag("--field", [&] {
+        options.field_align = options.field_nonlinear = true;
+        options.field_residual = options.field_recovery = true;
+    });
+    line.flag("--field-align", options.field_align);
+    line.flag("--field-nonlinear", options.field_nonlinear);
+    line.flag("--field-residual", options.field_residual);
+    line.flag("--field-recovery", options.field_recovery);
+    line.number("--field-strength", cli::whole("a residual-echo over-estimation in dB", -10, 20),
+                [&](double v) { options.field_strength_db = static_cast<int32_t>(v); });
+    line.number("--tail", cli::whole("an echo tail in samples", 1, 65535),
+                [&](double v) { options.tail_length = static_cast<uint16_t>(v); });
+    // The suppressor stage runs when any of its options is given.
+    line.flag("--denoise", [&] { options.preprocessor = options.denoise = true; });
+    line.flag("--residual-echo", [&] { options.preprocessor = options.residual_echo = true; });
+    line.number("--agc", cli::whole("a gain-control target level", 1, 32767), [&](double v) {
+        options.agc_level = static_cast<uint32_t>(v);
+        options.preprocessor = true;
+    });
+    const cli::Range attenuation = cli::whole("an attenuation in dB", -120, 0);
+    line.number("--noise-db", attenuation, [&](double v) {
+        options.noise_db = static_cast<int32_t>(v);
+        options.preprocessor = options.denoise = true;
+    });
+    line.number("--echo-db", attenuation, [&](double v) {
+        options.echo_db = static_cast<int32_t>(v);
+        options.preprocessor = true;
+    });
+    line.number("--echo-active-db", attenuation, [&](double v) {
+        options.echo_active_db = static_cast<int32_t>(v);
+        options.preprocessor = true;
+    });
+    const std::string error = line.parse(argc, argv);
+    options.help = line.help();
+    if (!error.empty() || options.help)
+        return error;
     if (options.field_residual)
         options.preprocessor = options.residual_echo = true;
-    if (options.help)
-        return {};
     if (options.mic_path.empty())
         return "--mic is required";
     if (options.ref_path.empty())

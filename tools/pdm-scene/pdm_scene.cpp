@@ -1,9 +1,6 @@
 // pdm-scene: simulates a two-microphone array in a free field and writes the
 // two microphones' PDM streams interleaved byte by byte (first microphone
 // first, most significant bit earliest), the input of `veldra-run --pdm`.
-#include <sndfile.h>
-
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -13,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "output_files.h"
 #include "scene.h"
-#include "sound_file.h"
+#include "wav_file.h"
 
 namespace
 {
@@ -56,8 +54,6 @@ const char kUsage[] =
     "Levels and gains are at most 60 dB. --speech reads only the part of the\n"
     "file that the duration needs, and only from a regular file. An output that\n"
     "is one of the inputs is refused; outputs appear only when all are written.\n";
-
-const unsigned kClocks[] = {256, 384, 512, 768, 1024, 1280, 2048};
 
 bool parseNumber(const std::string& text, double& value)
 {
@@ -122,24 +118,26 @@ bool writeFile(const std::string& path, const void* data, size_t bytes, std::str
     return true;
 }
 
-bool writeWav(const std::string& path, const std::vector<int16_t>& interleaved, std::string& error)
+// The --speech source: the part of a sound file that the scene uses, mixed
+// to mono and resampled to 16 kHz. Only a regular file is read, as a FIFO or
+// device could block the read forever; reading stops where the scene ends,
+// so a long file at a tiny sample rate cannot make the signal huge.
+bool readSpeech(const std::string& path, double duration_s, std::vector<float>& signal,
+                std::string& error)
 {
-    SF_INFO info;
-    std::memset(&info, 0, sizeof info);
-    info.samplerate = 16000;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr) {
-        error = "cannot create " + path + ": " + sf_strerror(nullptr);
+    error = toolfiles::require_regular_file(path);
+    wavfile::Reader reader;
+    if (error.empty())
+        error = reader.open(path);
+    if (!error.empty())
         return false;
-    }
-    const sf_count_t frames = sf_count_t(interleaved.size() / 2);
-    const bool ok = sf_writef_short(file, interleaved.data(), frames) == frames;
-    if (sf_close(file) != 0 || !ok) {
-        error = "cannot write " + path;
+    const double rate = double(reader.format().rate);
+    std::vector<float> mono;
+    error = wavfile::read_mono(reader, path, pdmscene::inputFramesFor(duration_s, rate), mono);
+    if (!error.empty())
         return false;
-    }
+    signal = pdmscene::resampleToSourceRate(
+        mono, rate, size_t(std::ceil(duration_s * pdmscene::kSourceRate)) + pdmscene::kSourceTail);
     return true;
 }
 
@@ -155,8 +153,7 @@ std::string levelError(const std::string& kind, double level)
 
 int fail(const std::string& message)
 {
-    std::fprintf(stderr, "pdm-scene: %s\n", message.c_str());
-    return 2;
+    return cli::usage_error("pdm-scene", message);
 }
 
 } // namespace
@@ -171,63 +168,38 @@ int main(int argc, char** argv)
     };
     std::vector<Pending> pending;
 
-    for (int i = 1; i < argc; ++i) {
-        const std::string opt = argv[i];
-        if (opt == "-h" || opt == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (i + 1 >= argc)
-            return fail("option " + opt + " needs a value (see --help)");
-        const std::string value = argv[++i];
-        double number = 0.0;
-        if (opt == "--clock") {
-            if (!parseNumber(value, number))
-                return fail("--clock: not a number: " + value);
-            bool known = false;
-            for (unsigned c : kClocks)
-                known |= number == double(c);
-            if (!known)
-                return fail("--clock: " + value +
-                            " kHz is not one of 256, 384, 512, 768, 1024, 1280, 2048");
-            clock_khz = unsigned(number);
-        } else if (opt == "--out") {
-            out_path = value;
-        } else if (opt == "--pcm-out") {
-            pcm_path = value;
-        } else if (opt == "--spacing") {
-            if (!parseNumber(value, number) || number <= 0.0 || number > 1000.0)
-                return fail("--spacing: expected millimetres above 0 and up to 1000, got " + value);
-            scene.spacing_mm = number;
-        } else if (opt == "--duration") {
-            if (!parseNumber(value, number) || number < 0.001 || number > 3600.0)
-                return fail("--duration: expected seconds from 0.001 to 3600, got " + value);
-            scene.duration_s = number;
-        } else if (opt == "--mic-noise") {
-            if (!parseNumber(value, number) || number > 0.0)
-                return fail("--mic-noise: expected a level in dB full scale, at most 0, got " +
-                            value);
-            scene.mic_noise_db = number;
-        } else if (opt == "--modulator-order") {
-            if (!parseNumber(value, number) || (number != 2.0 && number != 4.0))
-                return fail("--modulator-order: expected 2 or 4, got " + value);
-            scene.modulator_order = int(number);
-        } else if (opt == "--mic2-sensitivity") {
-            if (!parseNumber(value, number) || number < -20.0 || number > 20.0)
-                return fail("--mic2-sensitivity: expected dB from -20 to 20, got " + value);
-            scene.mic2_sensitivity_db = number;
-        } else if (opt == "--seed") {
-            if (!parseNumber(value, number) || number < 0 || number > 4294967295.0 ||
-                number != std::floor(number))
-                return fail("--seed: expected a whole number, got " + value);
-            scene.seed = uint32_t(number);
-        } else if (opt == "--tone" || opt == "--noise" || opt == "--speechlike" ||
-                   opt == "--speech" || opt == "--diffuse-noise") {
-            pending.push_back({opt, value});
-        } else {
-            return fail("unknown option " + opt + " (see --help)");
-        }
+    cli::CommandLine line;
+    line.number("--clock",
+                cli::choice("a PDM clock in kHz", {256, 384, 512, 768, 1024, 1280, 2048}),
+                [&](double v) { clock_khz = unsigned(v); });
+    line.text("--out", out_path);
+    line.text("--pcm-out", pcm_path);
+    cli::Range spacing = cli::real("a spacing in millimetres", 0.0, 1000.0);
+    spacing.above = true;
+    line.number("--spacing", spacing, [&](double v) { scene.spacing_mm = v; });
+    line.number("--duration", cli::real("a duration in seconds", 0.001, 3600.0),
+                [&](double v) { scene.duration_s = v; });
+    line.number("--mic-noise", cli::real("a level in dB full scale", -INFINITY, 0.0),
+                [&](double v) { scene.mic_noise_db = v; });
+    line.number("--modulator-order", cli::choice("a modulator order", {2, 4}),
+                [&](double v) { scene.modulator_order = int(v); });
+    line.number("--mic2-sensitivity", cli::real("a sensitivity in dB", -20.0, 20.0),
+                [&](double v) { scene.mic2_sensitivity_db = v; });
+    line.number("--seed", cli::whole("a seed", 0, 4294967295.0),
+                [&](double v) { scene.seed = uint32_t(v); });
+    // Sources, any number of each, in order.
+    for (const char* kind : {"--tone", "--noise", "--speechlike", "--speech", "--diffuse-noise"})
+        line.text(kind, [&pending, kind](const std::string& value) {
+            pending.push_back({kind, value});
+            return std::string();
+        });
+    const std::string usage = line.parse(argc, argv);
+    if (line.help()) {
+        std::fputs(kUsage, stdout);
+        return 0;
     }
+    if (!usage.empty())
+        return fail(usage);
     if (clock_khz == 0)
         return fail("--clock is required (see --help)");
     if (out_path.empty())
@@ -281,7 +253,7 @@ int main(int argc, char** argv)
             double level = 0.0;
             if (!parseDirected(p.text, head, angle, level, true, &end))
                 return fail("--speech: expected FILE@ANGLE[:DB], got " + p.text);
-            if (!readSoundFile(head, scene.duration_s, src.signal, error))
+            if (!readSpeech(head, scene.duration_s, src.signal, error))
                 return fail(error);
             src.kind = pdmscene::SourceKind::Signal;
             src.level_db = level;
@@ -325,8 +297,11 @@ int main(int argc, char** argv)
     std::string error;
     if (!writeFile(pdm_file.temp_path(), pdm.data(), pdm.size(), error))
         return fail("cannot write " + out_path);
-    if (pcm_file && !writeWav(pcm_file->temp_path(), pdmscene::renderPcm16k(scene), error))
-        return fail("cannot write " + pcm_path);
+    if (pcm_file) {
+        error = wavfile::write_pcm16(*pcm_file, 16000, 2, pdmscene::renderPcm16k(scene));
+        if (!error.empty())
+            return fail(error);
+    }
     error = pdm_file.commit();
     if (error.empty() && pcm_file)
         error = pcm_file->commit();

@@ -40,6 +40,23 @@ std::string require_regular_file(const std::string& path)
     return {};
 }
 
+// Plain reads: a path that opens but cannot be read (a folder) fails
+// cleanly instead of throwing from a stream.
+bool read_bytes(const std::string& path, std::vector<uint8_t>& bytes)
+{
+    FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in)
+        return false;
+    bytes.clear();
+    uint8_t buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    const bool ok = !std::ferror(in);
+    std::fclose(in);
+    return ok;
+}
+
 PendingOutput::PendingOutput(const std::string& path) : path_(path)
 {
     const size_t slash = path.rfind('/');

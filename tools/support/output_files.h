@@ -1,10 +1,11 @@
 // Safe handling of the host tools' files: an output that is one of the
 // inputs is refused, outputs are written to a temporary file in their own
-// folder and renamed into place only when complete, and inputs that could
-// block (FIFOs, devices) can be refused.
+// folder and renamed into place only when complete, inputs that could
+// block (FIFOs, devices) can be refused, and a whole file can be read.
 #ifndef HALVANE_TOOLS_OUTPUT_FILES_H
 #define HALVANE_TOOLS_OUTPUT_FILES_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ std::string refuse_output_among_inputs(const std::string& output,
 // or that holds no file data.
 std::string require_regular_file(const std::string& path);
 
+// Every byte of a file; false when it cannot be opened or read (a folder).
+bool read_bytes(const std::string& path, std::vector<uint8_t>& bytes);
+
 // An output being written: a temporary file beside the final path, renamed
 // over it by commit() and removed if never committed.
 class PendingOutput
@@ -36,6 +40,8 @@ class PendingOutput
 
     // Empty when the temporary file was created, else why not.
     const std::string& error() const { return error_; }
+    // The final path.
+    const std::string& path() const { return path_; }
     // Where to write the content.
     const std::string& temp_path() const { return temp_; }
     // Moves the temporary file to the final path; empty on success.

@@ -2,9 +2,9 @@
 // range before the library sees it.
 #include "run_options.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
+
+#include "command_line.h"
 
 const char* run_usage()
 {
@@ -31,102 +31,37 @@ const char* run_usage()
            "microphone 1. OUT.wav is 16 kHz 16-bit stereo: the beam, then the second output.\n";
 }
 
-static bool parse_unsigned(const std::string& text, unsigned long max, unsigned long& value)
-{
-    if (text.empty() || text[0] == '-' || text[0] == '+')
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtoul(text.c_str(), &end, 10);
-    return errno == 0 && *end == '\0' && value <= max;
-}
-
-static bool parse_float(const std::string& text, float& value)
-{
-    if (text.empty())
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtof(text.c_str(), &end);
-    return errno == 0 && *end == '\0' && std::isfinite(value);
-}
-
 bool parse_run_options(int argc, char** argv, RunOptions& o, std::string& error, bool& help)
 {
-    help = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (name == "--help" || name == "-h") {
-            help = true;
-            return true;
-        }
-        if (name == "--delay-line") {
-            o.delay_line = true;
-            continue;
-        }
-        bool* field_flag = name == "--field"               ? &o.field
-                           : name == "--field-decimation"  ? &o.field_decimation
-                           : name == "--field-null"        ? &o.field_null
-                           : name == "--field-postfilter"  ? &o.field_postfilter
-                           : name == "--field-calibration" ? &o.field_calibration
-                                                           : nullptr;
-        if (field_flag) {
-            *field_flag = true;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            error = "option " + name + " needs a value";
-            return false;
-        }
-        const std::string value = argv[++i];
-        unsigned long number = 0;
-        if (name == "--pdm") {
-            o.pdm_path = value;
-        } else if (name == "--pcm") {
-            o.pcm_path = value;
-        } else if (name == "--out") {
-            o.out_path = value;
-        } else if (name == "--clock") {
-            if (!parse_unsigned(value, 100000, number)) {
-                error = "--clock wants a PDM clock in kHz, got '" + value + "'";
-                return false;
-            }
-            o.clock_khz = (uint32_t)number;
-        } else if (name == "--distance") {
-            if (!parse_unsigned(value, 65535, number)) {
-                error = "--distance wants a spacing in 0.1 mm, got '" + value + "'";
-                return false;
-            }
-            o.distance = (uint16_t)number;
-            o.distance_given = true;
-        } else if (name == "--type") {
-            if (!parse_unsigned(value, 3, number)) {
-                error = "--type wants 0, 1, 2 or 3, got '" + value + "'";
-                return false;
-            }
-            o.type = (uint8_t)number;
-        } else if (name == "--volume") {
-            if (!parse_unsigned(value, 51, number)) {
-                error = "--volume wants a gain of 0..51 dB, got '" + value + "'";
-                return false;
-            }
-            o.volume = (uint8_t)number;
-        } else if (name == "--mic2-gain") {
-            if (!parse_float(value, o.mic2_gain)) {
-                error = "--mic2-gain wants a number, got '" + value + "'";
-                return false;
-            }
-        } else if (name == "--second-output") {
-            if (!parse_unsigned(value, 7, number) || (number != 0 && number != 1 && number != 7)) {
-                error = "--second-output wants 0, 1 or 7, got '" + value + "'";
-                return false;
-            }
-            o.second_output = (uint32_t)number;
-        } else {
-            error = "unknown option " + name;
-            return false;
-        }
-    }
+    cli::CommandLine line;
+    line.text("--pdm", o.pdm_path);
+    line.text("--pcm", o.pcm_path);
+    line.text("--out", o.out_path);
+    line.flag("--delay-line", o.delay_line);
+    line.flag("--field", o.field);
+    line.flag("--field-decimation", o.field_decimation);
+    line.flag("--field-null", o.field_null);
+    line.flag("--field-postfilter", o.field_postfilter);
+    line.flag("--field-calibration", o.field_calibration);
+    line.number("--clock", cli::whole("a PDM clock in kHz", 0, 100000),
+                [&](double v) { o.clock_khz = static_cast<uint32_t>(v); });
+    line.number("--distance", cli::whole("a spacing in 0.1 mm", 0, 65535), [&](double v) {
+        o.distance = static_cast<uint16_t>(v);
+        o.distance_given = true;
+    });
+    line.number("--type", cli::choice("an algorithm type", {0, 1, 2, 3}),
+                [&](double v) { o.type = static_cast<uint8_t>(v); });
+    line.number("--volume", cli::whole("a gain in dB", 0, 51),
+                [&](double v) { o.volume = static_cast<uint8_t>(v); });
+    line.number("--mic2-gain", cli::real("a gain", -INFINITY, INFINITY), o.mic2_gain);
+    line.number("--second-output", cli::choice("a second output", {0, 1, 7}),
+                [&](double v) { o.second_output = static_cast<uint32_t>(v); });
+    error = line.parse(argc, argv);
+    help = line.help();
+    if (!error.empty())
+        return false;
+    if (help)
+        return true;
     if (o.pdm_path.empty() == o.pcm_path.empty()) {
         error = "give exactly one of --pdm FILE and --pcm IN.wav";
         return false;

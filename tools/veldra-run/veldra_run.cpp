@@ -2,18 +2,17 @@
 // millisecond at a time, runs the second step whenever a block is complete,
 // and writes the beam (and the second output) to a stereo WAV file with the
 // library's 256-sample play-out delay removed from the beam.
-#include <sndfile.h>
-
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "input_files.h"
+#include "command_line.h"
 #include "output_files.h"
 #include "run_options.h"
 #include "veldra.h"
+#include "wav_file.h"
 
 namespace
 {
@@ -22,6 +21,7 @@ constexpr int kFrame = 16;            // samples per millisecond
 constexpr int kPlayOutDelay = 256;    // samples between beam and output
 constexpr uint8_t kPdmSilence = 0x55; // alternating bits: the mid-level
 constexpr int kFractionalHalfTaps = 16;
+const wavfile::Shape kPcmShape = {16000, 2, false, "must be 16 kHz 16-bit stereo"};
 
 struct ErrorBit {
     uint32_t bit;
@@ -120,7 +120,7 @@ struct Beamformer {
 bool run_pdm(const RunOptions& o, Beamformer& bf, std::vector<int16_t>& out, size_t& samples)
 {
     std::vector<uint8_t> pdm;
-    if (!read_file(o.pdm_path, pdm)) {
+    if (!toolfiles::read_bytes(o.pdm_path, pdm)) {
         std::fprintf(stderr, "veldra-run: cannot read %s\n", o.pdm_path.c_str());
         return false;
     }
@@ -173,8 +173,11 @@ bool run_pcm(const RunOptions& o, Beamformer& bf, std::vector<int16_t>& out, siz
              size_t& latency)
 {
     std::vector<int16_t> frames;
-    if (!read_pcm(o.pcm_path, frames))
+    const std::string error = wavfile::read_pcm16(o.pcm_path, kPcmShape, frames);
+    if (!error.empty()) {
+        std::fprintf(stderr, "veldra-run: %s\n", error.c_str());
         return false;
+    }
     if (!bf.start(o, VELDRA_FORMAT_PCM, 16, 2, o.delay_line ? 1 : 0))
         return false;
     samples = frames.size() / 2;
@@ -222,29 +225,7 @@ bool write_wav(const std::string& path, const std::vector<int16_t>& out, size_t 
         aligned[2 * n] = out[2 * (n + beam_skip)];
         aligned[2 * n + 1] = out[2 * (n + channel1_skip) + 1];
     }
-    SF_INFO info{};
-    info.samplerate = 16000;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    // Written beside the final file and renamed into place when complete.
-    toolfiles::PendingOutput pending(path);
-    if (!pending.error().empty()) {
-        std::fprintf(stderr, "veldra-run: %s\n", pending.error().c_str());
-        return false;
-    }
-    SNDFILE* file = sf_open(pending.temp_path().c_str(), SFM_WRITE, &info);
-    if (!file) {
-        std::fprintf(stderr, "veldra-run: cannot create %s: %s\n", path.c_str(),
-                     sf_strerror(nullptr));
-        return false;
-    }
-    const bool ok =
-        sf_writef_short(file, aligned.data(), (sf_count_t)samples) == (sf_count_t)samples;
-    if (sf_close(file) != 0 || !ok) {
-        std::fprintf(stderr, "veldra-run: writing %s failed\n", path.c_str());
-        return false;
-    }
-    const std::string error = pending.commit();
+    const std::string error = wavfile::write_pcm16_whole(path, 16000, 2, aligned);
     if (!error.empty())
         std::fprintf(stderr, "veldra-run: %s\n", error.c_str());
     return error.empty();
@@ -257,10 +238,8 @@ int main(int argc, char** argv)
     RunOptions options;
     std::string error;
     bool help = false;
-    if (!parse_run_options(argc, argv, options, error, help)) {
-        std::fprintf(stderr, "veldra-run: %s\n%s", error.c_str(), run_usage());
-        return 2;
-    }
+    if (!parse_run_options(argc, argv, options, error, help))
+        return cli::usage_error("veldra-run", error, run_usage());
     if (help) {
         std::fputs(run_usage(), stdout);
         return 0;
