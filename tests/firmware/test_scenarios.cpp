@@ -71,8 +71,10 @@ TEST(Scenarios, RunsAreReproducibleAndCarrySignal)
         int per_ms = veldra ? static_cast<int>(Call::FirstStep) : static_cast<int>(Call::DataInput);
         int per_block =
             veldra ? static_cast<int>(Call::SecondStep) : static_cast<int>(Call::Process);
-        EXPECT_EQ(recorder.calls[per_ms], static_cast<int>(s.milliseconds)) << s.name;
-        EXPECT_EQ(recorder.calls[per_block], static_cast<int>(s.milliseconds / 8)) << s.name;
+        if (s.library != Library::AdaptiveStage) { // the canceller's frames are not timed
+            EXPECT_EQ(recorder.calls[per_ms], static_cast<int>(s.milliseconds)) << s.name;
+            EXPECT_EQ(recorder.calls[per_block], static_cast<int>(s.milliseconds / 8)) << s.name;
+        }
         // Channel 0 after the 16 ms start-up delay must not be silent.
         std::vector<int16_t> out = samples(recorder.stream);
         size_t stride = veldra ? 2 : 1;
