@@ -264,13 +264,15 @@ Run run_ostrel(const std::vector<int16_t>& mic, const std::vector<int16_t>& ref,
     return run;
 }
 
+// ERLE per window; a frame counts in the window it starts in, and a frame
+// that would run past the end of the signal is left out.
 std::vector<double> erle_curve(const std::vector<int16_t>& mic, const std::vector<int16_t>& ref,
                                const std::vector<int16_t>& out)
 {
     std::vector<double> erle;
     for (size_t w = 0; w + kWindow <= mic.size(); w += kWindow) {
         double m = 0.0, o = 0.0;
-        for (size_t f = w; f < w + kWindow; f += kFrame) {
+        for (size_t f = w; f < w + kWindow && f + kFrame <= mic.size(); f += kFrame) {
             double r = 0.0, mf = 0.0, of = 0.0;
             for (size_t i = f; i < f + kFrame; ++i) {
                 r += double(ref[i]) * ref[i];

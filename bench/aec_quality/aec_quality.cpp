@@ -110,6 +110,9 @@ std::vector<int16_t> run_library(const Scenario& s, const std::vector<int16_t>& 
 }
 
 // ERLE per window over the far-end-active frames; NaN where none is active.
+// A frame counts in the window it starts in; the window is no whole number
+// of frames, so the last frame of the signal's last window, which would run
+// past its end, is left out.
 std::vector<double> erle_per_window(const std::vector<int16_t>& mic,
                                     const std::vector<int16_t>& ref,
                                     const std::vector<int16_t>& out)
@@ -117,7 +120,7 @@ std::vector<double> erle_per_window(const std::vector<int16_t>& mic,
     std::vector<double> erle;
     for (size_t w = 0; w + kWindow <= mic.size(); w += kWindow) {
         double mic_power = 0.0, out_power = 0.0;
-        for (size_t f = w; f < w + kWindow; f += kFrame) {
+        for (size_t f = w; f < w + kWindow && f + kFrame <= mic.size(); f += kFrame) {
             double ref_power = 0.0, m = 0.0, o = 0.0;
             for (size_t i = f; i < f + kFrame; ++i) {
                 ref_power += double(ref[i]) * ref[i];
