@@ -15,15 +15,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "CpuTime.h"
 #include "ostrel.h"
-#include "scene_signals.h"
+#include "signals.h"
 #include "webrtc_peer.h"
 
-using namespace scene_signals;
+using namespace testsignals;
 
 namespace
 {
@@ -86,22 +87,6 @@ Signal room(double rt60, uint32_t seed, size_t delay, double gain)
     for (double& v : h)
         v *= gain / std::sqrt(energy);
     return h;
-}
-
-// x read at a fractional position by a Hann-windowed sinc of 32 taps.
-double read_at(const Signal& x, double position)
-{
-    const long centre = long(std::floor(position));
-    double sum = 0.0;
-    for (long k = centre - 15; k <= centre + 16; ++k) {
-        if (k < 0 || k >= long(x.size()))
-            continue;
-        const double d = position - double(k);
-        const double sinc = std::fabs(d) < 1e-12 ? 1.0 : std::sin(M_PI * d) / (M_PI * d);
-        const double window = 0.5 + 0.5 * std::cos(M_PI * d / 16.5);
-        sum += x[size_t(k)] * sinc * window;
-    }
-    return sum;
 }
 
 double power(const Signal& s, size_t from, size_t to)
@@ -228,14 +213,6 @@ std::vector<Scene> make_scenes()
     return scenes;
 }
 
-std::vector<int16_t> to_pcm(const Signal& s)
-{
-    std::vector<int16_t> pcm(s.size());
-    for (size_t t = 0; t < s.size(); ++t)
-        pcm[t] = int16_t(std::lround(std::clamp(s[t], -32768.0, 32767.0)));
-    return pcm;
-}
-
 struct Run {
     std::vector<int16_t> output;
     double cpu_seconds = 0.0;
@@ -287,13 +264,15 @@ Run run_ostrel(const std::vector<int16_t>& mic, const std::vector<int16_t>& ref,
     return run;
 }
 
+// ERLE per window; a frame counts in the window it starts in, and a frame
+// that would run past the end of the signal is left out.
 std::vector<double> erle_curve(const std::vector<int16_t>& mic, const std::vector<int16_t>& ref,
                                const std::vector<int16_t>& out)
 {
     std::vector<double> erle;
     for (size_t w = 0; w + kWindow <= mic.size(); w += kWindow) {
         double m = 0.0, o = 0.0;
-        for (size_t f = w; f < w + kWindow; f += kFrame) {
+        for (size_t f = w; f < w + kWindow && f + kFrame <= mic.size(); f += kFrame) {
             double r = 0.0, mf = 0.0, of = 0.0;
             for (size_t i = f; i < f + kFrame; ++i) {
                 r += double(ref[i]) * ref[i];

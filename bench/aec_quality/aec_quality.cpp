@@ -9,14 +9,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "ostrel.h"
-#include "scene_signals.h"
+#include "signals.h"
 
-using namespace scene_signals;
+using namespace testsignals;
 
 namespace
 {
@@ -30,26 +29,7 @@ constexpr size_t kChunk = OSTREL_SAMPLES_PER_INPUT;
 constexpr size_t kDelay = OSTREL_DELAY_SAMPLES;
 // Far end active above -50 dBFS RMS per 128-sample frame.
 constexpr double kActiveRms = 32768.0 * 0.0031622776601683794;
-
-void add_echo(const std::vector<double>& far, const std::vector<double>& path, size_t from,
-              size_t to, std::vector<double>& mic)
-{
-    for (size_t t = from; t < to; ++t) {
-        double echo = 0.0;
-        for (size_t k = 0; k < path.size() && k <= t; ++k)
-            echo += path[k] * far[t - k];
-        mic[t] += echo;
-    }
-}
-
-int16_t to_pcm(double v)
-{
-    if (v > 32767.0)
-        return 32767;
-    if (v < -32768.0)
-        return -32768;
-    return static_cast<int16_t>(std::lround(v));
-}
+constexpr double kPathDecay = 0.18 * 400; // taps
 
 struct Scenario {
     const char* name;
@@ -61,8 +41,8 @@ struct Scenario {
 std::vector<Scenario> make_scenarios()
 {
     const std::vector<double> far = speech_like(kLength, 1, 4000.0);
-    const std::vector<double> path = echo_path(400, 2, 24, 0.7);
-    const std::vector<double> moved = echo_path(400, 3, 40, 0.7);
+    const std::vector<double> path = echo_path(400, 2, 24, 0.7, kPathDecay);
+    const std::vector<double> moved = echo_path(400, 3, 40, 0.7, kPathDecay);
     const std::vector<double> room_noise = white_noise(kLength, 4, 3.0);   // about -81 dBFS
     const std::vector<double> loud_noise = white_noise(kLength, 5, 300.0); // about -41 dBFS
     const std::vector<double> near = speech_like(kLength, 6, 3000.0);
@@ -130,6 +110,9 @@ std::vector<int16_t> run_library(const Scenario& s, const std::vector<int16_t>& 
 }
 
 // ERLE per window over the far-end-active frames; NaN where none is active.
+// A frame counts in the window it starts in; the window is no whole number
+// of frames, so the last frame of the signal's last window, which would run
+// past its end, is left out.
 std::vector<double> erle_per_window(const std::vector<int16_t>& mic,
                                     const std::vector<int16_t>& ref,
                                     const std::vector<int16_t>& out)
@@ -137,7 +120,7 @@ std::vector<double> erle_per_window(const std::vector<int16_t>& mic,
     std::vector<double> erle;
     for (size_t w = 0; w + kWindow <= mic.size(); w += kWindow) {
         double mic_power = 0.0, out_power = 0.0;
-        for (size_t f = w; f < w + kWindow; f += kFrame) {
+        for (size_t f = w; f < w + kWindow && f + kFrame <= mic.size(); f += kFrame) {
             double ref_power = 0.0, m = 0.0, o = 0.0;
             for (size_t i = f; i < f + kFrame; ++i) {
                 ref_power += double(ref[i]) * ref[i];

@@ -18,6 +18,7 @@
 #include "CpuTime.h"
 #include "echo.h"
 #include "fft.h"
+#include "signals.h"
 
 namespace
 {
@@ -108,29 +109,16 @@ void BM_Fft256(benchmark::State& state)
 }
 
 // Two seconds of far end through a 400-tap decaying room, with near noise.
-struct EchoSignals {
-    std::vector<int16_t> mic, ref;
-};
-
-const EchoSignals& echo_signals()
+const testsignals::EchoScene& echo_signals()
 {
-    static const EchoSignals signals = [] {
-        const size_t length = 16000 * 2;
-        std::mt19937 rng(3);
-        std::normal_distribution<double> g(0.0, 1.0);
-        std::vector<double> room(400);
-        for (size_t k = 0; k < room.size(); ++k)
-            room[k] = 0.3 * g(rng) * std::exp(-5.0 * (double)k / (double)room.size());
-        EchoSignals s{std::vector<int16_t>(length), std::vector<int16_t>(length)};
-        for (size_t t = 0; t < length; ++t)
-            s.ref[t] = (int16_t)std::lrint(3000.0 * g(rng));
-        for (size_t t = 0; t < length; ++t) {
-            double echo = 0.0;
-            for (size_t k = 0; k < room.size() && k <= t; ++k)
-                echo += room[k] * s.ref[t - k];
-            s.mic[t] = (int16_t)std::lrint(echo + 15.0 * g(rng));
-        }
-        return s;
+    static const testsignals::EchoScene signals = [] {
+        testsignals::EchoRoom room;
+        room.taps = 400;
+        room.path_gain = 1.9;
+        room.path_decay = 80.0;
+        room.swell = 0.0;
+        room.near_level = 15.0;
+        return testsignals::echo_scene(16000 * 2, 3, room);
     }();
     return signals;
 }
@@ -152,7 +140,7 @@ void BM_EchoCancellation(benchmark::State& state)
     Echo_init(st.get(), kFrame, tail, 1, 1);
     Echo_set_sampling_rate(st.get(), 16000);
 
-    const EchoSignals& s = echo_signals();
+    const testsignals::EchoScene& s = echo_signals();
     int16_t out[kFrame];
     size_t position = 0;
     const double begin = threadCpuSeconds();

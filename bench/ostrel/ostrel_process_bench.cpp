@@ -7,13 +7,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <random>
 #include <vector>
 
 #include <time.h>
 
 #include "CpuTime.h"
 #include "ostrel.h"
+#include "signals.h"
 
 namespace
 {
@@ -21,29 +21,17 @@ namespace
 constexpr size_t kSignalLength = 16000 * 2;
 constexpr double kFrameBudgetSeconds = 0.008;
 
-struct EchoSignals {
-    std::vector<int16_t> mic, ref;
-};
-
-const EchoSignals& echo_signals()
+// Far-end noise through a 256-tap decaying path, with near-end noise.
+const testsignals::EchoScene& echo_signals()
 {
-    static const EchoSignals signals = [] {
-        std::mt19937 rng(1);
-        std::normal_distribution<double> gauss(0.0, 1.0);
-        std::vector<double> path(256), far(kSignalLength);
-        for (size_t k = 0; k < path.size(); ++k)
-            path[k] = 0.5 * gauss(rng) * std::exp(-double(k) / 48.0);
-        for (double& v : far)
-            v = 3000.0 * gauss(rng);
-        EchoSignals s{std::vector<int16_t>(kSignalLength), std::vector<int16_t>(kSignalLength)};
-        for (size_t t = 0; t < kSignalLength; ++t) {
-            double echo = 0.0;
-            for (size_t k = 0; k < path.size() && k <= t; ++k)
-                echo += path[k] * far[t - k];
-            s.ref[t] = static_cast<int16_t>(std::lround(far[t]));
-            s.mic[t] = static_cast<int16_t>(std::lround(echo + 20.0 * gauss(rng)));
-        }
-        return s;
+    static const testsignals::EchoScene signals = [] {
+        testsignals::EchoRoom room;
+        room.taps = 256;
+        room.path_gain = 2.5;
+        room.path_decay = 48.0;
+        room.swell = 0.0;
+        room.near_level = 20.0;
+        return testsignals::echo_scene(kSignalLength, 1, room);
     }();
     return signals;
 }
@@ -63,7 +51,7 @@ void BM_OstrelProcess(benchmark::State& state)
         Ostrel_setConfig(&handle, &config);
     }
 
-    const EchoSignals& signals = echo_signals();
+    const testsignals::EchoScene& signals = echo_signals();
     int16_t out[OSTREL_SAMPLES_PER_INPUT];
     size_t position = 0;
     double process_seconds = 0.0;

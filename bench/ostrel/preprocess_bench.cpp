@@ -7,10 +7,10 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "preprocess.h"
+#include "signals.h"
 
 namespace
 {
@@ -22,19 +22,12 @@ constexpr double kPreprocessBudgetSeconds = 0.008;
 const std::vector<int16_t>& voiced_bursts_in_noise()
 {
     static const std::vector<int16_t> signal = [] {
-        std::mt19937 rng(7);
-        std::normal_distribution<double> gauss(0.0, 300.0);
-        std::vector<int16_t> s(kPreprocessSignalLength);
-        double phase = 0.0;
-        for (size_t i = 0; i < s.size(); i++) {
-            phase += 2.0 * 3.14159265358979 * 150.0 / 16000.0;
-            const bool voiced = (i % 7040) < 3840;
-            double v = gauss(rng);
-            for (int h = 1; voiced && h <= 10; h++)
-                v += 3000.0 * std::sin(h * phase) / h;
-            s[i] = static_cast<int16_t>(std::lround(std::max(-32768.0, std::min(32767.0, v))));
-        }
-        return s;
+        std::vector<double> s = testsignals::speech_bursts(kPreprocessSignalLength, 6000.0);
+        const std::vector<double> noise =
+            testsignals::white_noise(kPreprocessSignalLength, 7, 300.0);
+        for (size_t i = 0; i < s.size(); i++)
+            s[i] += noise[i];
+        return testsignals::to_pcm(s);
     }();
     return signal;
 }

@@ -9,9 +9,11 @@
 #include <random>
 #include <vector>
 
-#include "echo_scene.h"
 #include "ostrel.h"
 #include "ostrel_block.h"
+#include "signals.h"
+
+using namespace testsignals;
 
 namespace
 {

@@ -4,9 +4,10 @@
 #include <cmath>
 #include <random>
 
-#include "../ostrel/echo_scene.h"
+#include "signals.h"
 #include "tool_test_support.h"
 
+using namespace testsignals;
 using namespace tool_test;
 
 namespace
@@ -19,7 +20,7 @@ EchoScene far_end_echo(size_t samples)
 {
     EchoRoom room;
     room.taps = 250;
-    room.path_gain = 0.5;
+    room.path_gain = 2.5;
     room.path_decay = 50.0;
     room.far_level = 2500.0;
     room.swell = 0.0;

@@ -7,11 +7,13 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "echo_canceller.h"
 #include "preprocess.h"
+#include "signals.h"
+
+using namespace testsignals;
 
 namespace
 {
@@ -58,50 +60,11 @@ struct Suppressor {
     }
 };
 
-int16_t clip16(double v)
-{
-    return static_cast<int16_t>(std::lround(std::max(-32768.0, std::min(32767.0, v))));
-}
-
-std::vector<double> white_noise(size_t n, double rms, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::normal_distribution<double> dist(0.0, rms);
-    std::vector<double> v(n);
-    for (auto& x : v)
-        x = dist(gen);
-    return v;
-}
-
-// Voiced bursts: harmonics of a gliding fundamental, 240 ms on, 200 ms off.
-std::vector<double> speech_bursts(size_t n, double amplitude, std::vector<bool>* active)
-{
-    std::vector<double> v(n, 0.0);
-    const size_t on = 3840, period = 7040;
-    double phase = 0.0;
-    for (size_t i = 0; i < n; i++) {
-        const size_t pos = i % period;
-        const bool voiced = pos < on;
-        if (active)
-            active->push_back(voiced);
-        const double f0 = 140.0 + 60.0 * std::sin(2.0 * kPi * i / 9000.0);
-        phase += 2.0 * kPi * f0 / kRate;
-        if (!voiced)
-            continue;
-        const double envelope = std::sin(kPi * pos / on);
-        double s = 0.0;
-        for (int h = 1; h <= 12; h++)
-            s += std::sin(h * phase) / h;
-        v[i] = amplitude * envelope * s / 2.0;
-    }
-    return v;
-}
-
 Signal to_signal(const std::vector<double>& a, const std::vector<double>& b = {})
 {
     Signal s(a.size());
     for (size_t i = 0; i < a.size(); i++)
-        s[i] = clip16(a[i] + (b.empty() ? 0.0 : b[i]));
+        s[i] = to_pcm(a[i] + (b.empty() ? 0.0 : b[i]));
     return s;
 }
 
@@ -131,7 +94,7 @@ int peak(const Signal& s)
 TEST(Preprocess, StationaryNoiseFollowsConfiguredAttenuationWhileBurstsPass)
 {
     const size_t n = 5 * 16000, settled = 2 * 16000;
-    const Signal noise = to_signal(white_noise(n, 1000.0, 1));
+    const Signal noise = to_signal(white_noise(n, 1, 1000.0));
     auto attenuation_db = [&](int32_t request_db) {
         auto s = std::make_unique<Suppressor>();
         EXPECT_EQ(0, s->set(PREPROCESS_SET_NOISE_SUPPRESS, request_db));
@@ -147,7 +110,7 @@ TEST(Preprocess, StationaryNoiseFollowsConfiguredAttenuationWhileBurstsPass)
     // them are suppressed. The output lags the input by one frame; compare
     // the middle of bursts and of gaps.
     std::vector<bool> voiced;
-    const Signal mix = to_signal(speech_bursts(n, 6000.0, &voiced), white_noise(n, 300.0, 2));
+    const Signal mix = to_signal(speech_bursts(n, 6000.0, &voiced), white_noise(n, 2, 300.0));
     const Signal out = std::make_unique<Suppressor>()->run(mix);
     const size_t margin = 600;
     double in_on = 0, out_on = 0, in_off = 0, out_off = 0;
@@ -177,7 +140,7 @@ TEST(Preprocess, AnalysisMatchesDoubleDft)
         EXPECT_NEAR(1.0, w0 * w0 + w1 * w1, 2e-6) << i;
     }
 
-    const Signal in = to_signal(white_noise(256, 8000.0, 3), speech_bursts(256, 10000.0, nullptr));
+    const Signal in = to_signal(white_noise(256, 3, 8000.0), speech_bursts(256, 10000.0));
     Preprocess_analize(&s->st, in.data());
     Preprocess_analize(&s->st, in.data() + 128);
 
@@ -211,7 +174,7 @@ TEST(Preprocess, SilenceStaysSilentAndVoiceDecisionIsSwitchable)
     s->run(Signal(4 * kFrame, 0), &results);
     EXPECT_EQ(std::vector<int32_t>(4, 0), results);
     results.clear();
-    s->run(to_signal(speech_bursts(20 * kFrame, 12000.0, nullptr)), &results);
+    s->run(to_signal(speech_bursts(20 * kFrame, 12000.0)), &results);
     EXPECT_EQ(1, results.back());
 }
 
@@ -237,7 +200,7 @@ TEST(Preprocess, GainControlLevelsTowardTargetAndLimitsPeaks)
     const size_t n = 8 * 16000, tail = 6 * 16000;
     const float target = 8000.0f;
     auto level_after_agc = [&](double amplitude, Signal* in_out) {
-        *in_out = to_signal(speech_bursts(n, amplitude, nullptr));
+        *in_out = to_signal(speech_bursts(n, amplitude));
         auto s = std::make_unique<Suppressor>();
         EXPECT_EQ(0, s->set(PREPROCESS_SET_AGC, 1));
         EXPECT_EQ(0,
@@ -266,7 +229,7 @@ TEST(Preprocess, GainControlLevelsTowardTargetAndLimitsPeaks)
     EXPECT_EQ(0, limited->set(PREPROCESS_SET_AGC_TARGET, 32767));
     Signal tone(40 * kFrame);
     for (size_t i = 0; i < tone.size(); i++)
-        tone[i] = clip16(28000.0 * std::sin(2.0 * kPi * 7500.0 * i / kRate));
+        tone[i] = to_pcm(28000.0 * std::sin(2.0 * kPi * 7500.0 * i / kRate));
     int limited_frames = 0;
     for (size_t start = 0; start < tone.size(); start += kFrame) {
         Preprocess(&limited->st, tone.data() + start);
@@ -398,7 +361,7 @@ Signal run_with_echo(Suppressor& s, EchoSource* echo, const Signal& in, float le
 
 TEST(Preprocess, ResidualEchoIsSuppressedAndBadEstimatesDiscarded)
 {
-    const Signal echo_only = to_signal(white_noise(14 * kFrame, 3000.0, 5));
+    const Signal echo_only = to_signal(white_noise(14 * kFrame, 5, 3000.0));
     const size_t from = 3 * kFrame, to = echo_only.size();
     const double in_power = power(echo_only, from, to);
 
