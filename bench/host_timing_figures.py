@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs the Google benchmarks that the README quotes and writes their figures
 as a fragment for scripts/readme-figures: the measured-on line (from
-machine-line, built with the benchmarks), then one paragraph.
+machine-line, built with the benchmarks), then one paragraph. Each figure is
+the median of three repetitions; a "most" figure is the largest such median.
 
 usage: host_timing_figures.py OSTREL_BENCH VELDRA_BENCH MACHINE_LINE OUT [MIN_TIME_S]
 """
@@ -14,12 +15,14 @@ import sys
 
 def run(bench, pattern, min_time):
     """Every benchmark of `bench` matching `pattern`, as Google Benchmark's
-    JSON entries."""
+    JSON entries: the median of three repetitions, so that one run disturbed
+    by other load on a shared machine does not set the figure."""
     output = subprocess.run(
         [bench, "--benchmark_format=json", "--benchmark_filter=" + pattern,
-         "--benchmark_min_time=" + min_time],
+         "--benchmark_min_time=" + min_time, "--benchmark_repetitions=3",
+         "--benchmark_report_aggregates_only=true"],
         check=True, stdout=subprocess.PIPE, text=True).stdout
-    return json.loads(output)["benchmarks"]
+    return [e for e in json.loads(output)["benchmarks"] if e.get("aggregate_name") == "median"]
 
 
 def counter(entries, name_pattern, key, pick=max):
