@@ -115,7 +115,7 @@ BuildInfo thisBuild()
 #else
     const std::string compiler = "unknown compiler";
 #endif
-    return {compiler, HALVANE_BUILD_TYPE};
+    return {compiler.substr(0, compiler.find_last_not_of(' ') + 1), HALVANE_BUILD_TYPE};
 }
 
 std::string measuredOnLine(const BuildInfo& build)
