@@ -5,8 +5,11 @@
 // of steady ERLE, ERLE in the first 2 s (after the change in the change
 // scenes), time to 20 dB after an abrupt change, near-end fidelity in double
 // talk, and processing cost; writes the ERLE curves as CSV for the plot.
+// --figures DIR also writes two fragments for the documentation
+// (tools/support/figures.h): DIR/aec_field.md, the summary the README quotes,
+// and DIR/aec_field_results.md, the table and cost of docs/aec_field.md.
 //
-//   aec_field [--csv FILE] [--only NAME] [--field-strength DB]
+//   aec_field [--csv FILE] [--only NAME] [--field-strength DB] [--figures DIR]
 #include <fftw3.h>
 #include <time.h>
 
@@ -20,6 +23,7 @@
 #include <vector>
 
 #include "CpuTime.h"
+#include "figures.h"
 #include "ostrel.h"
 #include "signals.h"
 #include "webrtc_peer.h"
@@ -341,11 +345,97 @@ struct Result {
     std::vector<double> curve[3];
 };
 
+// "a / **b** / c" for default / field / WebRTC, "-" when none applies.
+std::string triple(const double* v)
+{
+    char text[64];
+    if (std::isnan(v[0]) && std::isnan(v[1]) && std::isnan(v[2]))
+        return std::string("-");
+    std::snprintf(text, sizeof text, "%.1f / **%.1f** / %.1f", v[0], v[1], v[2]);
+    return std::string(text);
+}
+
+// Field mode against the peer as printed, to 0.1 dB: -1 behind, 0 level,
+// 1 ahead.
+int against_peer(const double* v)
+{
+    const long field = std::lround(v[1] * 10.0), peer = std::lround(v[2] * 10.0);
+    return field > peer ? 1 : field < peer ? -1 : 0;
+}
+
+// The results table of docs/aec_field.md and its cost line.
+std::string results_fragment(const std::vector<std::string>& names,
+                             const std::vector<Result>& results, const double* cpu)
+{
+    std::string text = "| scene | steady ERLE dB default / **field** / WebRTC | first 2 s dB "
+                       "default / **field** / WebRTC | to 20 dB s | near-end fidelity dB default "
+                       "/ **field** / WebRTC |\n|---|---|---|---|---|\n";
+    for (size_t i = 0; i < results.size(); ++i) {
+        const Result& r = results[i];
+        text += "| " + names[i] + " | " + triple(r.steady) + " | " + triple(r.early) + " | " +
+                triple(r.t20) + " | " + triple(r.fidelity) + " |\n";
+    }
+    char cost[256];
+    std::snprintf(cost, sizeof cost,
+                  "\nCost on the host: field mode takes %.2f of the peer's CPU time per second "
+                  "of audio (default\nmode %.2f).\n",
+                  cpu[1] / cpu[2], cpu[0] / cpu[2]);
+    return text + cost;
+}
+
+// The README's summary: ranges, scenes ahead of the peer, fidelity, cost.
+std::string summary_fragment(const std::vector<std::string>& names,
+                             const std::vector<Result>& results, const double* cpu)
+{
+    double field_lo = INFINITY, field_hi = -INFINITY, default_lo = INFINITY, default_hi = -INFINITY;
+    int steady_ahead = 0, early_ahead = 0;
+    std::string level, behind, fidelity_field, fidelity_peer;
+    char part[160];
+    for (size_t i = 0; i < results.size(); ++i) {
+        const Result& r = results[i];
+        field_lo = std::min(field_lo, r.steady[1]);
+        field_hi = std::max(field_hi, r.steady[1]);
+        default_lo = std::min(default_lo, r.steady[0]);
+        default_hi = std::max(default_hi, r.steady[0]);
+        early_ahead += against_peer(r.early) > 0 ? 1 : 0;
+        const int steady = against_peer(r.steady);
+        steady_ahead += steady > 0 ? 1 : 0;
+        if (steady == 0) {
+            std::snprintf(part, sizeof part, "%s`%s` (%.1f dB both)", level.empty() ? "" : ", ",
+                          names[i].c_str(), r.steady[1]);
+            level += part;
+        } else if (steady < 0) {
+            std::snprintf(part, sizeof part, "%s`%s` (%.1f against %.1f dB)",
+                          behind.empty() ? "" : ", ", names[i].c_str(), r.steady[1], r.steady[2]);
+            behind += part;
+        }
+        if (!std::isnan(r.fidelity[1])) {
+            const char* joint = fidelity_field.empty() ? "" : " / ";
+            std::snprintf(part, sizeof part, "%s%.1f", joint, r.fidelity[1]);
+            fidelity_field += part;
+            std::snprintf(part, sizeof part, "%s%.1f", joint, r.fidelity[2]);
+            fidelity_peer += part;
+        }
+    }
+    const size_t n = results.size();
+    char text[1024];
+    std::snprintf(
+        text, sizeof text,
+        "Steady ERLE of field mode %.1f-%.1f dB (default mode %.1f-%.1f dB), ahead of the "
+        "peer on\n%d of %zu scenes%s%s%s%s;\nERLE in the first 2 s ahead on %d of %zu; "
+        "near-end fidelity in double talk\n%s dB against %s dB; %.2f of the peer's CPU time.\n",
+        field_lo, field_hi, default_lo, default_hi, steady_ahead, n,
+        level.empty() ? "" : ", level on\n", level.c_str(), behind.empty() ? "" : ", behind on\n",
+        behind.c_str(), early_ahead, n, fidelity_field.c_str(), fidelity_peer.c_str(),
+        cpu[1] / cpu[2]);
+    return text;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::string csv_path = "aec_field.csv", only;
+    std::string csv_path = "aec_field.csv", only, figures_dir;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--csv") == 0 && i + 1 < argc) {
             csv_path = argv[++i];
@@ -353,15 +443,22 @@ int main(int argc, char** argv)
             only = argv[++i];
         } else if (std::strcmp(argv[i], "--field-strength") == 0 && i + 1 < argc) {
             g_field_strength_db = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--figures") == 0 && i + 1 < argc) {
+            figures_dir = argv[++i];
         } else {
-            std::fprintf(stderr,
-                         "usage: aec_field [--csv FILE] [--only NAME] [--field-strength DB]\n");
+            std::fprintf(stderr, "usage: aec_field [--csv FILE] [--only NAME] [--field-strength "
+                                 "DB] [--figures DIR]\n");
             return 2;
         }
+    }
+    if (!figures_dir.empty() && (!only.empty() || g_field_strength_db != 6)) {
+        std::fprintf(stderr, "aec_field: --figures needs every scene at the default strength\n");
+        return 2;
     }
     const char* systems[3] = {"default", "field", "webrtc"};
     std::vector<Scene> scenes = make_scenes();
     std::vector<Result> results;
+    std::vector<std::string> names;
     double cpu[3] = {0.0, 0.0, 0.0};
     FILE* csv = std::fopen(csv_path.c_str(), "w");
     if (csv == nullptr)
@@ -403,22 +500,28 @@ int main(int argc, char** argv)
                 std::fprintf(csv, std::isnan(v) ? "," : ",%.2f", v);
             std::fprintf(csv, "\n");
         }
-        auto triple = [](const double* v) {
-            char text[64];
-            if (std::isnan(v[0]) && std::isnan(v[1]) && std::isnan(v[2]))
-                return std::string("-");
-            std::snprintf(text, sizeof text, "%.1f / **%.1f** / %.1f", v[0], v[1], v[2]);
-            return std::string(text);
-        };
         std::printf("| %s: %s | %s | %s | %s | %s |\n", s.name.c_str(), s.row.c_str(),
                     triple(r.steady).c_str(), triple(r.early).c_str(), triple(r.t20).c_str(),
                     triple(r.fidelity).c_str());
         std::fflush(stdout);
         results.push_back(r);
+        names.push_back(s.name);
     }
     std::fclose(csv);
     std::printf("\nCPU time over all scenes: default %.3f s, field %.3f s, WebRTC %.3f s; "
                 "field / WebRTC = %.2f, default / WebRTC = %.2f\n",
                 cpu[0], cpu[1], cpu[2], cpu[1] / cpu[2], cpu[0] / cpu[2]);
+    if (!figures_dir.empty()) {
+        for (const std::string& error :
+             {figures::writeFragment(figures_dir + "/aec_field.md",
+                                     summary_fragment(names, results, cpu)),
+              figures::writeFragment(figures_dir + "/aec_field_results.md",
+                                     results_fragment(names, results, cpu))}) {
+            if (!error.empty()) {
+                std::fprintf(stderr, "aec_field: %s\n", error.c_str());
+                return 1;
+            }
+        }
+    }
     return 0;
 }

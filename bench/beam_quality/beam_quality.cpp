@@ -19,7 +19,11 @@
 //
 // 3. Default mode against field mode (field_quality.h).
 //
-//   beam_quality [--csv FILE] [--quick] [--field-only]
+// With --figures DIR the figures that the README quotes are also written as
+// fragments (tools/support/figures.h): DIR/beam_quality.md from 1 and 2
+// (not with --field-only), DIR/field_quality.md from 3.
+//
+//   beam_quality [--csv FILE] [--figures DIR] [--quick] [--field-only]
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -28,6 +32,7 @@
 #include <vector>
 
 #include "field_quality.h"
+#include "figures.h"
 #include "scene.h"
 #include "veldra.h"
 
@@ -106,11 +111,54 @@ const char* typeName(uint32_t type)
 
 struct Options {
     std::string csv;
+    std::string figures;
     bool quick = false;
     bool field_only = false;
 };
 
-void polarReport(const Options& opt, FILE* csv)
+// What the README quotes: the fixed beam's (type 0) front-to-back ratio and
+// directivity index, and the SNR per type in diffuse-like noise.
+struct ReadmeFigures {
+    std::vector<double> spacings_mm;
+    double fb_min = INFINITY, fb_max = -INFINITY;       // every spacing and frequency
+    double di_min = INFINITY, di_max = -INFINITY;       // up to 1 kHz
+    double di_2k_min = INFINITY, di_2k_max = -INFINITY; // at 2 kHz
+    std::vector<double> di_4k;                          // per spacing
+    double input_snr = 0.0, snr[4] = {};
+};
+
+std::string figuresText(const ReadmeFigures& f)
+{
+    std::string di_4k, spacings;
+    for (size_t i = 0; i < f.di_4k.size(); ++i) {
+        const char* joint = i == 0 ? "" : i + 1 == f.di_4k.size() ? " and " : ", ";
+        char part[32];
+        std::snprintf(part, sizeof part, "%s%.1f", joint, f.di_4k[i]);
+        di_4k += part;
+        std::snprintf(part, sizeof part, "%s%.0f", joint, f.spacings_mm[i]);
+        spacings += part;
+    }
+    char text[1024];
+    std::snprintf(
+        text, sizeof text,
+        "For every spacing from %.0f to %.0f mm the cardioid beam (type 0) rejects a source "
+        "behind\n"
+        "the array by %.0f-%.0f dB relative to the front at 500 Hz, 1, 2 and 4 kHz. Its "
+        "directivity\n"
+        "index is %.1f-%.1f dB up to 1 kHz (an ideal cardioid has 4.8 dB), %.1f-%.1f dB at 2 kHz\n"
+        "and %s dB at 4 kHz for %s mm. With a speech-like talker in front\n"
+        "and diffuse-like noise (24 uncorrelated sources, 15 mm spacing) the first microphone's "
+        "SNR\n"
+        "is %.1f dB; the output SNR is %.1f dB for type 0, %.1f for type 1, %.1f for type 2 and "
+        "%.1f\n"
+        "for type 3: type 3 gains %.1f dB over type 0.\n",
+        f.spacings_mm.front(), f.spacings_mm.back(), f.fb_min, f.fb_max, f.di_min, f.di_max,
+        f.di_2k_min, f.di_2k_max, di_4k.c_str(), spacings.c_str(), f.input_snr, f.snr[0], f.snr[1],
+        f.snr[2], f.snr[3], f.snr[3] - f.snr[0]);
+    return text;
+}
+
+void polarReport(const Options& opt, FILE* csv, ReadmeFigures& figures)
 {
     const std::vector<double> freqs = {500.0, 1000.0, 2000.0, 4000.0};
     const std::vector<uint16_t> distances =
@@ -129,6 +177,7 @@ void polarReport(const Options& opt, FILE* csv)
     std::printf("\n");
 
     for (uint16_t d : distances) {
+        figures.spacings_mm.push_back(d / 10.0);
         // level[type][freq][angle]
         std::vector<std::vector<std::vector<double>>> level(
             4, std::vector<std::vector<double>>(freqs.size(), std::vector<double>(size_t(angles))));
@@ -171,6 +220,19 @@ void polarReport(const Options& opt, FILE* csv)
                 const double fb = toDb(front * front / std::max(lv.back() * lv.back(), 1e-12));
                 const double di = toDb(front * front / std::max(diffuse, 1e-12));
                 std::printf("   %8.1f %5.1f", fb, di);
+                if (type == 0) {
+                    figures.fb_min = std::min(figures.fb_min, fb);
+                    figures.fb_max = std::max(figures.fb_max, fb);
+                    if (freqs[fi] <= 1000.0) {
+                        figures.di_min = std::min(figures.di_min, di);
+                        figures.di_max = std::max(figures.di_max, di);
+                    } else if (freqs[fi] <= 2000.0) {
+                        figures.di_2k_min = std::min(figures.di_2k_min, di);
+                        figures.di_2k_max = std::max(figures.di_2k_max, di);
+                    } else {
+                        figures.di_4k.push_back(di);
+                    }
+                }
                 if (csv) {
                     for (int a = 0; a < angles; ++a)
                         std::fprintf(
@@ -224,7 +286,7 @@ double measuredSnr(const std::vector<double>& x, const std::vector<float>& talke
     return toDb(std::max(ps - pn, 1e-9) / std::max(pn, 1e-9));
 }
 
-void snrReport(const Options& opt, FILE* csv)
+void snrReport(const Options& opt, FILE* csv, ReadmeFigures& figures)
 {
     const double duration = opt.quick ? 6.0 : 12.0;
     const size_t skip = 16000 * 3; // adaptation time of the second step
@@ -261,6 +323,8 @@ void snrReport(const Options& opt, FILE* csv)
             std::fprintf(csv, "snr,15.0,%u,%.2f,%.2f\n", unsigned(type), input_snr, snr[type]);
     }
     std::printf("SNR gain of type 3 over type 0: %.1f dB\n", snr[3] - snr[0]);
+    figures.input_snr = input_snr;
+    std::copy(snr, snr + 4, figures.snr);
 }
 
 } // namespace
@@ -271,14 +335,21 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--csv") == 0 && i + 1 < argc) {
             opt.csv = argv[++i];
+        } else if (std::strcmp(argv[i], "--figures") == 0 && i + 1 < argc) {
+            opt.figures = argv[++i];
         } else if (std::strcmp(argv[i], "--quick") == 0) {
             opt.quick = true;
         } else if (std::strcmp(argv[i], "--field-only") == 0) {
             opt.field_only = true;
         } else {
-            std::fprintf(stderr, "usage: beam_quality [--csv FILE] [--quick] [--field-only]\n");
+            std::fprintf(stderr, "usage: beam_quality [--csv FILE] [--figures DIR] [--quick] "
+                                 "[--field-only]\n");
             return 2;
         }
+    }
+    if (!opt.figures.empty() && opt.quick) {
+        std::fprintf(stderr, "beam_quality: --figures needs the full report (no --quick)\n");
+        return 2;
     }
     FILE* csv = nullptr;
     if (!opt.csv.empty()) {
@@ -289,14 +360,29 @@ int main(int argc, char** argv)
         }
         std::fprintf(csv, "kind,spacing_mm,type,freq_or_input,angle_or_value,value\n");
     }
+    ReadmeFigures readme;
     if (!opt.field_only) {
-        polarReport(opt, csv);
-        snrReport(opt, csv);
+        polarReport(opt, csv, readme);
+        snrReport(opt, csv, readme);
     }
-    fieldQualityReport(opt.quick, csv);
+    FieldFigures field;
+    fieldQualityReport(opt.quick, csv, field);
     if (csv && std::fclose(csv) != 0) {
         std::fprintf(stderr, "beam_quality: cannot write %s\n", opt.csv.c_str());
         return 1;
+    }
+    if (!opt.figures.empty()) {
+        std::vector<std::string> errors = {
+            figures::writeFragment(opt.figures + "/field_quality.md", fieldFiguresText(field))};
+        if (!opt.field_only)
+            errors.push_back(
+                figures::writeFragment(opt.figures + "/beam_quality.md", figuresText(readme)));
+        for (const std::string& error : errors) {
+            if (!error.empty()) {
+                std::fprintf(stderr, "beam_quality: %s\n", error.c_str());
+                return 1;
+            }
+        }
     }
     return 0;
 }

@@ -1,7 +1,13 @@
 #!/usr/bin/env python3
 """Waveforms of the board's stream before and after beamforming is switched
 on at 4 s: the whole recording, and the talker's and the competing
-talker's parts of it, with their levels before and after the switch."""
+talker's parts of it, with their levels before and after the switch.
+Given FIGURES.md and the machine-line program, also writes the README's
+figure as a fragment for scripts/readme-figures.
+
+usage: plot_room_recording.py FOLDER OUT.png [FIGURES.md MACHINE_LINE]"""
+import os
+import subprocess
 import sys
 import wave
 
@@ -26,8 +32,8 @@ def level_db(x, first_s, last_s):
 
 
 def main():
-    if len(sys.argv) != 3:
-        sys.exit("usage: plot_room_recording.py FOLDER OUT.png")
+    if len(sys.argv) not in (3, 5):
+        sys.exit(__doc__)
     folder = sys.argv[1]
     mix = channel0(folder + "/room_mix.wav")
     talker = channel0(folder + "/room_talker.wav")
@@ -52,6 +58,18 @@ def main():
     fig.tight_layout()
     fig.savefig(sys.argv[2], dpi=110)
     print("SNR against the competing talker: %.1f dB before, %.1f dB after" % (snr_before, snr_after))
+    if len(sys.argv) == 5:
+        write_figures(sys.argv[3], sys.argv[4], snr_before, snr_after)
+
+
+def write_figures(path, machine_line, snr_before, snr_after):
+    line = subprocess.run([machine_line], check=True, stdout=subprocess.PIPE,
+                          text=True).stdout.strip()
+    partial = path + ".partial"
+    with open(partial, "w", encoding="utf-8") as handle:
+        handle.write("%s.\n\nThe talker's level relative to the competing talker rises from "
+                     "%+.1f dB to %+.1f dB.\n" % (line, snr_before, snr_after))
+    os.replace(partial, path)
 
 
 if __name__ == "__main__":

@@ -4,9 +4,11 @@
 // output is checked: bounded (few clipped samples, level within a margin of
 // the input's), and never silent while the input is active (a NaN inside
 // the processing shows up as clipping or as silence). Prints the speed
-// against real time and exits 1 on the first failed second.
+// against real time and exits 1 on the first failed second. --figures FILE
+// also writes the run's figures as a fragment for the README
+// (tools/support/figures.h).
 //
-//   library_soak [--minutes N] [--seed S]
+//   library_soak [--minutes N] [--seed S] [--figures FILE]
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "figures.h"
 #include "ostrel.h"
 #include "veldra.h"
 
@@ -301,18 +304,53 @@ double seconds_since(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// One library's run: seconds of audio, wall time, instances started
+// (modes or restarts) and reconfigurations.
+struct SoakFigures {
+    long seconds = 0;
+    double wall = 0.0;
+    long starts = 0, configs = 0;
+    double speed() const { return double(seconds) / wall; }
+};
+
+// The figures of a run that passed.
+std::string figuresText(double minutes, uint32_t seed, const SoakFigures& veldra,
+                        const SoakFigures& ostrel)
+{
+    char duration[64], text[512];
+    if (minutes == 60.0)
+        std::snprintf(duration, sizeof duration, "One hour");
+    else
+        std::snprintf(duration, sizeof duration, "%g minutes", minutes);
+    std::snprintf(text, sizeof text,
+                  "%s of audio (seed %u) ran %.0f times faster than real time for `veldra` and "
+                  "%.0f\nfor `ostrel`, with %ld modes and %ld reconfigurations for `veldra`, %ld "
+                  "restarts and\n%ld reconfigurations for `ostrel`, every second passing.\n",
+                  duration, unsigned(seed), veldra.speed(), ostrel.speed(), veldra.starts,
+                  veldra.configs, ostrel.starts, ostrel.configs);
+    return text;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     double minutes = 60.0;
     uint32_t seed = 1;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--minutes") == 0)
+    std::string figures_path;
+    for (int i = 1; i < argc; i += 2) {
+        if (i + 1 < argc && std::strcmp(argv[i], "--minutes") == 0) {
             minutes = std::atof(argv[i + 1]);
-        else if (std::strcmp(argv[i], "--seed") == 0)
+        } else if (i + 1 < argc && std::strcmp(argv[i], "--seed") == 0) {
             seed = uint32_t(std::atol(argv[i + 1]));
+        } else if (i + 1 < argc && std::strcmp(argv[i], "--figures") == 0) {
+            figures_path = argv[i + 1];
+        } else {
+            std::fprintf(stderr, "usage: library_soak [--minutes N] [--seed S] [--figures FILE]\n");
+            return 2;
+        }
     }
+    SoakFigures veldra_figures, ostrel_figures;
     const long total = long(minutes * 60.0);
     std::printf("soak: %ld s of audio per library, seed %u\n", total, seed);
     bool ok = true;
@@ -341,6 +379,7 @@ int main(int argc, char** argv)
                          since_restart >= 1, configs != configs_before, soak.mode->name);
         }
         const double wall = seconds_since(start);
+        veldra_figures = {total, wall, modes, configs};
         std::printf("veldra: %ld s of audio in %.1f s (%.0f x real time), %ld modes, %ld "
                     "reconfigurations: %s\n",
                     total, wall, double(total) / wall, modes, configs, ok ? "ok" : "FAILED");
@@ -370,9 +409,20 @@ int main(int argc, char** argv)
                          since_restart >= 1, configs != configs_before, soak.mode);
         }
         const double wall = seconds_since(start);
+        ostrel_figures = {total, wall, restarts, configs};
         std::printf("ostrel: %ld s of audio in %.1f s (%.0f x real time), %ld restarts, %ld "
                     "reconfigurations: %s\n",
                     total, wall, double(total) / wall, restarts, configs, ok ? "ok" : "FAILED");
+    }
+    if (!figures_path.empty() && !ok)
+        std::fprintf(stderr, "library_soak: failed, no figures written\n");
+    if (!figures_path.empty() && ok) {
+        const std::string error = figures::writeFragment(
+            figures_path, figuresText(minutes, seed, veldra_figures, ostrel_figures));
+        if (!error.empty()) {
+            std::fprintf(stderr, "library_soak: %s\n", error.c_str());
+            return 1;
+        }
     }
     return ok ? 0 : 1;
 }
