@@ -8,14 +8,19 @@
 // cost 16 x 39 products a frame. A new lag is adopted only after it has won
 // for 20 frames by a margin, so a short burst of double talk cannot move it.
 //
-// Drift: the position of the adaptive filter's largest tap is the echo's
-// delay relative to the reference the canceller sees. The filter follows a
-// drifting echo by itself, only too slowly for deep cancellation; the speed
-// of its peak, measured every quarter second, is the drift not yet compensated and is
-// added (in part) to the rate at which the fractional read position of the
-// reference moves. Measuring speed rather than position keeps the loop
-// stable although the filter reacts to a correction only as it re-adapts. The reference is read
-// from the history by cubic Lagrange interpolation.
+// Drift: the adaptive filter is the echo path as the canceller sees it, and a
+// drifting echo slides it along its taps. Each time the filter has been copied
+// to the time domain in full (one block a frame), its slide since the previous
+// copy is estimated from the whole response: the change projected on the
+// response's slope. A response that only grows gives none, and the estimate
+// follows the slide at every fractional phase of the resampler; the position
+// of the largest tap did neither on paths with near-equal early taps, where it
+// moved against the slide and turned the loop into a runaway on a static echo.
+// The slides summed over a quarter second are the drift not yet compensated,
+// which is added (in part) to the rate at which the fractional read position
+// of the reference moves. Measuring speed rather than position keeps the loop
+// stable although the filter reacts to a correction only as it re-adapts. The
+// reference is read from the history by cubic Lagrange interpolation.
 #include <string.h>
 
 #include "field_state.h"
@@ -37,9 +42,9 @@ constexpr int32_t kDelayMarginSamples =
 constexpr int32_t kMinDelaySamples = 3; // the interpolator reads two samples ahead
 constexpr int32_t kMaxDelaySamples = int32_t(kHistory) - 2 * int32_t(kFrame) - 8;
 constexpr float kMaxDriftRate = 6e-4f;        // 600 ppm
-constexpr float kPeakSmoothing = 0.2f;        // per peak measurement (every M frames)
-constexpr uint32_t kRateWindowSamples = 4000; // speed of the peak measured over 0.25 s
+constexpr uint32_t kRateWindowSamples = 4000; // speed of the filter measured over 0.25 s
 constexpr float kRateGain = 0.5f;
+constexpr float kMaxChange = 0.5f; // change above this share of the energy: no shift
 
 void band_log_energies(FftTable *table, const float *prev, const int16_t *now, const float *window,
                        float *spectrum, float *bands)
@@ -98,9 +103,76 @@ bool adopt_lag(FieldState *field, const float *scores, int32_t best)
         return false; // close enough: the filter covers it
     field->delay_samples = delay;
     field->delay_fraction = 0.0f;
-    field->peak_locked = 0;
+    field->window_open = 0;
     field->adapted_frames = 0;
     return true;
+}
+
+// Adds block j's change since the previous round to the round's sums: `now`
+// is its new copy, field->taps still holds the old one, and so does the next
+// block; edge_tap keeps the old last tap of the block before.
+void compare_block(FieldState *field, uint32_t j, uint32_t M, const float *now)
+{
+    const float *old = field->taps + j * kFrame;
+    const float before = j > 0 ? field->edge_tap : 0.0f;
+    const float after = j + 1 < M ? old[kFrame] : 0.0f;
+    float cross = 0.0f, slope2 = 0.0f, change = 0.0f, energy = 0.0f;
+    for (uint32_t i = 0; i < kFrame; ++i) {
+        const float prev = i > 0 ? old[i - 1] : before;
+        const float next = i + 1 < kFrame ? old[i + 1] : after;
+        const float slope = 0.5f * (next - prev);
+        const float diff = old[i] - now[i];
+        cross += diff * slope;
+        slope2 += slope * slope;
+        change += diff * diff;
+        energy += old[i] * old[i];
+    }
+    field->edge_tap = old[kFrame - 1];
+    field->round_cross += cross;
+    field->round_slope += slope2;
+    field->round_change += change;
+    field->round_energy += energy;
+}
+
+// The filter describes one clear path: its largest tap stands out.
+bool clear_peak(const float *taps, uint32_t count)
+{
+    uint32_t peak = 0;
+    float energy = 0.0f;
+    for (uint32_t i = 0; i < count; ++i) {
+        const float v = taps[i] * taps[i];
+        energy += v;
+        if (v > taps[peak] * taps[peak])
+            peak = i;
+    }
+    return taps[peak] * taps[peak] * static_cast<float>(count) >= 20.0f * energy;
+}
+
+// Adds a round's shift to the window; at the window's end, steers the rate.
+void steer_rate(FieldState *field, float shift, uint32_t samples)
+{
+    if (field->window_open == 0) {
+        field->window_shift = 0.0f;
+        field->window_samples = 0;
+        field->window_open = 1;
+    }
+    field->window_shift += shift;
+    field->window_samples += samples;
+    if (field->window_samples < kRateWindowSamples)
+        return;
+    const float speed = field->window_shift / static_cast<float>(field->window_samples);
+    field->drift_rate += kRateGain * speed;
+    if (field->drift_rate > kMaxDriftRate)
+        field->drift_rate = kMaxDriftRate;
+    if (field->drift_rate < -kMaxDriftRate)
+        field->drift_rate = -kMaxDriftRate;
+    // At either end of its range the read position cannot follow the rate, so
+    // the filter never answers it: a rate pushing there would only wind up.
+    if ((field->delay_samples <= kMinDelaySamples && field->drift_rate < 0.0f) ||
+        (field->delay_samples >= kMaxDelaySamples && field->drift_rate > 0.0f))
+        field->drift_rate = 0.0f;
+    field->window_shift = 0.0f;
+    field->window_samples = 0;
 }
 
 } // namespace
@@ -221,63 +293,35 @@ void align_reference(FieldState *field, float *aligned)
     }
 }
 
-// Copies one block of the foreground filter to the time domain per frame;
-// after a full round, measures the main peak and steers the delay.
+// Copies one block of the foreground filter to the time domain per frame and
+// compares it with its copy of the previous round; after a full round,
+// estimates the filter's shift and steers the rate.
 void align_track_drift(FieldState *field, EchoState *echo)
 {
     const uint32_t M = static_cast<uint32_t>(echo->blocks);
     if (!filter_ready(field, echo)) {
         field->adapted_frames = 0;
-        field->peak_locked = 0;
+        field->window_open = 0;
         return;
     }
     field->adapted_frames += 1;
     const uint32_t j = field->tap_block % M;
     field->tap_block += 1;
     ifft(echo->table, echo->foreground + j * kWindow, field->work);
+    if (j == 0)
+        field->round_cross = field->round_slope = field->round_change = field->round_energy = 0.0f;
+    compare_block(field, j, M, field->work);
     memcpy(field->taps + j * kFrame, field->work, kFrame * sizeof(float));
     if (j != M - 1 || field->adapted_frames < static_cast<int32_t>(4 * M))
         return;
 
     const uint32_t taps = M * kFrame;
-    uint32_t peak = 0;
-    float energy = 0.0f;
-    for (uint32_t i = 0; i < taps; ++i) {
-        const float v = field->taps[i] * field->taps[i];
-        energy += v;
-        if (v > field->taps[peak] * field->taps[peak])
-            peak = i;
-    }
-    const float top = field->taps[peak] * field->taps[peak];
-    if (peak == 0 || peak + 1 >= taps || top * static_cast<float>(taps) < 20.0f * energy)
-        return;
-    const float left = fabsf(field->taps[peak - 1]), mid = fabsf(field->taps[peak]);
-    const float right = fabsf(field->taps[peak + 1]);
-    const float curvature = left - 2.0f * mid + right;
-    const float position =
-        static_cast<float>(peak) + (curvature < 0.0f ? 0.5f * (left - right) / curvature : 0.0f);
-    if (field->peak_locked == 0 || fabsf(position - field->peak_target) > 3.0f) {
-        // First measurement, or another tap took the lead: start a new window.
-        field->peak_target = field->peak_anchor = position;
-        field->peak_locked = 1;
-        field->peak_samples = 0;
+    if (!clear_peak(field->taps, taps) || field->round_slope <= 0.0f ||
+        field->round_change > kMaxChange * field->round_energy) {
+        field->window_open = 0; // no path, or it changed by more than a shift
         return;
     }
-    field->peak_target += kPeakSmoothing * (position - field->peak_target);
-    field->peak_samples += taps;
-    if (field->peak_samples < kRateWindowSamples)
-        return;
-    // The peak's speed over the window is the drift the resampler does not yet
-    // follow; part of it is added to the rate each window.
-    const float speed =
-        (field->peak_target - field->peak_anchor) / static_cast<float>(field->peak_samples);
-    field->drift_rate += kRateGain * speed;
-    if (field->drift_rate > kMaxDriftRate)
-        field->drift_rate = kMaxDriftRate;
-    if (field->drift_rate < -kMaxDriftRate)
-        field->drift_rate = -kMaxDriftRate;
-    field->peak_anchor = field->peak_target;
-    field->peak_samples = 0;
+    steer_rate(field, field->round_cross / field->round_slope, taps);
 }
 
 } // namespace ostrel

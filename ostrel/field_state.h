@@ -51,12 +51,16 @@ struct FieldState {
     int32_t best_lag;
     int32_t delay_samples; // whole part of the reference delay
     float delay_fraction;  // fractional part, 0 <= f < 1
-    // Drift: the adaptive filter's main peak steers the fractional delay.
+    // Drift: the shift of the adaptive filter steers the fractional delay.
     float drift_rate;        // delay change in samples per sample
-    float peak_target;       // smoothed peak position, samples
-    float peak_anchor;       // its value at the start of the window
-    uint32_t peak_samples;   // samples since the start of the window
-    int32_t peak_locked;     // 1 once peak_target is set
+    float round_cross;       // this round: sum of (old - new tap) x old slope
+    float round_slope;       // this round: sum of old slope squared
+    float round_change;      // this round: energy of new - old taps
+    float round_energy;      // this round: energy of the old taps
+    float edge_tap;          // old last tap of the block copied before
+    float window_shift;      // filter shift summed over the window, samples
+    uint32_t window_samples; // samples since the start of the window
+    int32_t window_open;     // 1 while the window's shifts add up
     int32_t adapted_frames;  // frames since the canceller adapted
     uint32_t settled_frames; // frames since start or the last restart
     uint32_t tap_block;      // next filter block to copy to taps

@@ -152,22 +152,27 @@ TEST(OstrelField, AllStagesOffIsTheDefaultMode)
 
 TEST(OstrelField, AlignmentFindsBulkDelayAndFollowsDrift)
 {
-    // 80 ms of bulk delay, far beyond the 512-sample tail. (On some random
-    // paths, about one seed in ten, the delay estimate creeps on this static
-    // scene and the ERLE sinks after 2 s; this test does not cover that.)
+    // 80 ms of bulk delay, far beyond the 512-sample tail, on paths where a
+    // drift tracker that followed the filter's largest tap crept on this
+    // static echo and the ERLE sank from about 50 dB to 6..25 dB.
     const OstrelFieldOptions align = stages(true, false, false, false);
-    const EchoScene delayed = scene(6, 1280, 0.0, 0.0, 1);
-    Instance field(&align, false), plain(nullptr, false);
-    const double field_erle = erle(delayed.mic, field.run(delayed.mic, delayed.ref), 4.0, 5.9);
-    const double plain_erle = erle(delayed.mic, plain.run(delayed.mic, delayed.ref), 4.0, 5.9);
-    EXPECT_GT(field_erle, 25.0);
-    EXPECT_LT(plain_erle, 3.0);
-    // The reference is delayed a little less than the echo, never more.
-    EXPECT_GE(field.field()->delay_samples, 1280 - 300);
-    EXPECT_LE(field.field()->delay_samples, 1280);
+    for (uint32_t seed : {2u, 4u, 7u, 9u, 18u}) {
+        SCOPED_TRACE(seed);
+        const EchoScene delayed = scene(6, 1280, 0.0, 0.0, seed);
+        Instance field(&align, false);
+        EXPECT_GT(erle(delayed.mic, field.run(delayed.mic, delayed.ref), 4.0, 5.9), 25.0);
+        EXPECT_LT(std::fabs(field.field()->drift_rate), 10e-6);
+        // The reference is delayed a little less than the echo, never more.
+        EXPECT_GE(field.field()->delay_samples, 1280 - 300);
+        EXPECT_LE(field.field()->delay_samples, 1280);
+        if (seed == 2u) { // the default mode cannot cancel it
+            Instance plain(nullptr, false);
+            EXPECT_LT(erle(delayed.mic, plain.run(delayed.mic, delayed.ref), 4.0, 5.9), 3.0);
+        }
+    }
 
     // 400 ppm of drift: the echo's delay grows by 6.4 samples a second.
-    const EchoScene drifting = scene(10, 200, 400e-6, 0.0, 5);
+    const EchoScene drifting = scene(10, 200, 400e-6, 0.0, 18);
     Instance tracked(&align, false);
     const std::vector<int16_t> out = tracked.run(drifting.mic, drifting.ref);
     EXPECT_NEAR(tracked.field()->drift_rate, 400e-6, 100e-6);
