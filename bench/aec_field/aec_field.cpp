@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "CpuTime.h"
+#include "echo_loss.h"
 #include "figures.h"
 #include "ostrel.h"
 #include "signals.h"
@@ -268,49 +269,21 @@ Run run_ostrel(const std::vector<int16_t>& mic, const std::vector<int16_t>& ref,
     return run;
 }
 
-// ERLE per window; a frame counts in the window it starts in, and a frame
-// that would run past the end of the signal is left out.
+constexpr echoloss::Frames kActiveFrames = {kFrame, kActiveRms};
+
+// ERLE per window over the far-end-active frames.
 std::vector<double> erle_curve(const std::vector<int16_t>& mic, const std::vector<int16_t>& ref,
                                const std::vector<int16_t>& out)
 {
-    std::vector<double> erle;
-    for (size_t w = 0; w + kWindow <= mic.size(); w += kWindow) {
-        double m = 0.0, o = 0.0;
-        for (size_t f = w; f < w + kWindow && f + kFrame <= mic.size(); f += kFrame) {
-            double r = 0.0, mf = 0.0, of = 0.0;
-            for (size_t i = f; i < f + kFrame; ++i) {
-                r += double(ref[i]) * ref[i];
-                mf += double(mic[i]) * mic[i];
-                of += double(out[i]) * out[i];
-            }
-            if (std::sqrt(r / kFrame) < kActiveRms)
-                continue;
-            m += mf;
-            o += of;
-        }
-        erle.push_back(m > 0.0 ? 10.0 * std::log10(m / std::max(o, 1.0)) : NAN);
-    }
-    return erle;
+    return echoloss::erle_per_window(mic, ref, out, kWindow, kActiveFrames);
 }
 
-// Mean of the windows' powers in dB terms: ratio of summed powers.
+// ERLE over the whole active frames between two times.
 double erle_between(const std::vector<int16_t>& mic, const std::vector<int16_t>& ref,
                     const std::vector<int16_t>& out, double from_s, double to_s)
 {
-    double m = 0.0, o = 0.0;
-    for (size_t f = size_t(from_s * kRate); f + kFrame <= size_t(to_s * kRate); f += kFrame) {
-        double r = 0.0, mf = 0.0, of = 0.0;
-        for (size_t i = f; i < f + kFrame; ++i) {
-            r += double(ref[i]) * ref[i];
-            mf += double(mic[i]) * mic[i];
-            of += double(out[i]) * out[i];
-        }
-        if (std::sqrt(r / kFrame) < kActiveRms)
-            continue;
-        m += mf;
-        o += of;
-    }
-    return m > 0.0 ? 10.0 * std::log10(m / std::max(o, 1.0)) : NAN;
+    const size_t to = size_t(to_s * kRate);
+    return echoloss::erle_db(mic, ref, out, size_t(from_s * kRate), to, to, kActiveFrames);
 }
 
 // Seconds after `from_s` until the ERLE of a 0.25 s window first reaches 20 dB

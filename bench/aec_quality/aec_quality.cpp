@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "echo_loss.h"
 #include "figures.h"
 #include "ostrel.h"
 #include "signals.h"
@@ -113,35 +114,6 @@ std::vector<int16_t> run_library(const Scenario& s, const std::vector<int16_t>& 
     return out;
 }
 
-// ERLE per window over the far-end-active frames; NaN where none is active.
-// A frame counts in the window it starts in; the window is no whole number
-// of frames, so the last frame of the signal's last window, which would run
-// past its end, is left out.
-std::vector<double> erle_per_window(const std::vector<int16_t>& mic,
-                                    const std::vector<int16_t>& ref,
-                                    const std::vector<int16_t>& out)
-{
-    std::vector<double> erle;
-    for (size_t w = 0; w + kWindow <= mic.size(); w += kWindow) {
-        double mic_power = 0.0, out_power = 0.0;
-        for (size_t f = w; f < w + kWindow && f + kFrame <= mic.size(); f += kFrame) {
-            double ref_power = 0.0, m = 0.0, o = 0.0;
-            for (size_t i = f; i < f + kFrame; ++i) {
-                ref_power += double(ref[i]) * ref[i];
-                m += double(mic[i]) * mic[i];
-                o += double(out[i]) * out[i];
-            }
-            if (std::sqrt(ref_power / kFrame) < kActiveRms)
-                continue;
-            mic_power += m;
-            out_power += o;
-        }
-        erle.push_back(mic_power > 0.0 ? 10.0 * std::log10(mic_power / std::max(out_power, 1.0))
-                                       : NAN);
-    }
-    return erle;
-}
-
 double mean_between(const std::vector<double>& erle, double from_s, double to_s)
 {
     double sum = 0.0;
@@ -199,7 +171,8 @@ int main(int argc, char** argv)
             mic[t] = to_pcm(s.mic[t]);
             ref[t] = to_pcm(s.far[t]);
         }
-        erle.push_back(erle_per_window(mic, ref, run_library(s, mic, ref)));
+        erle.push_back(echoloss::erle_per_window(mic, ref, run_library(s, mic, ref), kWindow,
+                                                 {kFrame, kActiveRms}));
     }
 
     std::printf("ERLE in dB per 0.5 s window while the far end is active (tail 512)\n");
