@@ -17,11 +17,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "CpuTime.h"
 #include "echo_loss.h"
 #include "figures.h"
@@ -408,22 +408,22 @@ std::string summary_fragment(const std::vector<std::string>& names,
 
 int main(int argc, char** argv)
 {
+    const char* usage = "usage: aec_field [--csv FILE] [--only NAME] [--field-strength DB] "
+                        "[--figures DIR]\n";
     std::string csv_path = "aec_field.csv", only, figures_dir;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--csv") == 0 && i + 1 < argc) {
-            csv_path = argv[++i];
-        } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
-            only = argv[++i];
-        } else if (std::strcmp(argv[i], "--field-strength") == 0 && i + 1 < argc) {
-            g_field_strength_db = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--figures") == 0 && i + 1 < argc) {
-            figures_dir = argv[++i];
-        } else {
-            std::fprintf(stderr, "usage: aec_field [--csv FILE] [--only NAME] [--field-strength "
-                                 "DB] [--figures DIR]\n");
-            return 2;
-        }
+    cli::CommandLine line;
+    line.file("--csv", csv_path);
+    line.text("--only", only);
+    line.number("--field-strength", cli::whole("a residual-echo over-estimation in dB", -10, 20),
+                [&](double v) { g_field_strength_db = int(v); });
+    line.file("--figures", figures_dir);
+    const std::string error = line.parse(argc, argv);
+    if (line.help() && error.empty()) {
+        std::printf("%s", usage);
+        return 0;
     }
+    if (!error.empty())
+        return cli::usage_error("aec_field", error, usage);
     if (!figures_dir.empty() && (!only.empty() || g_field_strength_db != 6)) {
         std::fprintf(stderr, "aec_field: --figures needs every scene at the default strength\n");
         return 2;

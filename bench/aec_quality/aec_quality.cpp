@@ -11,10 +11,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "echo_loss.h"
 #include "figures.h"
 #include "ostrel.h"
@@ -151,17 +151,18 @@ std::string figures_text(const std::vector<std::vector<double>>& erle)
 
 int main(int argc, char** argv)
 {
+    const char* usage = "usage: aec_quality [--csv FILE] [--figures FILE]\n";
     std::string csv_path = "aec_quality.csv", figures_path;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--csv") == 0 && i + 1 < argc) {
-            csv_path = argv[++i];
-        } else if (std::strcmp(argv[i], "--figures") == 0 && i + 1 < argc) {
-            figures_path = argv[++i];
-        } else {
-            std::fprintf(stderr, "usage: aec_quality [--csv FILE] [--figures FILE]\n");
-            return 2;
-        }
+    cli::CommandLine line;
+    line.file("--csv", csv_path);
+    line.file("--figures", figures_path);
+    const std::string error = line.parse(argc, argv);
+    if (line.help() && error.empty()) {
+        std::printf("%s", usage);
+        return 0;
     }
+    if (!error.empty())
+        return cli::usage_error("aec_quality", error, usage);
 
     const std::vector<Scenario> scenarios = make_scenarios();
     std::vector<std::vector<double>> erle;

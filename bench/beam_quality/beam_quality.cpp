@@ -27,10 +27,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "field_quality.h"
 #include "figures.h"
 #include "scene.h"
@@ -331,22 +331,21 @@ void snrReport(const Options& opt, FILE* csv, ReadmeFigures& figures)
 
 int main(int argc, char** argv)
 {
+    const char* usage = "usage: beam_quality [--csv FILE] [--figures DIR] [--quick] "
+                        "[--field-only]\n";
     Options opt;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--csv") == 0 && i + 1 < argc) {
-            opt.csv = argv[++i];
-        } else if (std::strcmp(argv[i], "--figures") == 0 && i + 1 < argc) {
-            opt.figures = argv[++i];
-        } else if (std::strcmp(argv[i], "--quick") == 0) {
-            opt.quick = true;
-        } else if (std::strcmp(argv[i], "--field-only") == 0) {
-            opt.field_only = true;
-        } else {
-            std::fprintf(stderr, "usage: beam_quality [--csv FILE] [--figures DIR] [--quick] "
-                                 "[--field-only]\n");
-            return 2;
-        }
+    cli::CommandLine line;
+    line.file("--csv", opt.csv);
+    line.file("--figures", opt.figures);
+    line.flag("--quick", opt.quick);
+    line.flag("--field-only", opt.field_only);
+    const std::string error = line.parse(argc, argv);
+    if (line.help() && error.empty()) {
+        std::printf("%s", usage);
+        return 0;
     }
+    if (!error.empty())
+        return cli::usage_error("beam_quality", error, usage);
     if (!opt.figures.empty() && opt.quick) {
         std::fprintf(stderr, "beam_quality: --figures needs the full report (no --quick)\n");
         return 2;

@@ -15,12 +15,12 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <string>
 #include <unistd.h>
 
+#include "command_line.h"
 #include "CpuTime.h"
 #include "FInit.h"
 
@@ -51,18 +51,18 @@ struct Options {
     double killAfter = -1.0;
 };
 
-bool parse(int argc, char* argv[], Options& options)
+const char* const kUsage = "usage: panel_soak [--seconds N] [--kill-board-after S]\n";
+
+// Empty, or the message for the user.
+std::string parse(int argc, char* argv[], Options& options)
 {
-    for (int i = 1; i < argc; ++i) {
-        const bool hasValue = i + 1 < argc;
-        if (std::strcmp(argv[i], "--seconds") == 0 && hasValue)
-            options.seconds = std::atof(argv[++i]);
-        else if (std::strcmp(argv[i], "--kill-board-after") == 0 && hasValue)
-            options.killAfter = std::atof(argv[++i]);
-        else
-            return false;
-    }
-    return options.seconds > 0.0;
+    cli::CommandLine line;
+    cli::Range seconds = cli::real("a duration in seconds", 0.0, 1e6);
+    seconds.above = true;
+    line.number("--seconds", seconds, [&](double v) { options.seconds = v; });
+    line.number("--kill-board-after", cli::real("a time in seconds", 0.0, 1e6),
+                [&](double v) { options.killAfter = v; });
+    return line.parse(argc, argv);
 }
 
 } // namespace
@@ -70,10 +70,9 @@ bool parse(int argc, char* argv[], Options& options)
 int main(int argc, char* argv[])
 {
     Options options;
-    if (!parse(argc, argv, options)) {
-        std::fprintf(stderr, "usage: panel_soak [--seconds N] [--kill-board-after S]\n");
-        return 2;
-    }
+    const std::string error = parse(argc, argv, options);
+    if (!error.empty())
+        return cli::usage_error("panel_soak", error, kUsage);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

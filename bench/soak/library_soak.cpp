@@ -14,11 +14,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "figures.h"
 #include "ostrel.h"
 #include "veldra.h"
@@ -338,18 +338,20 @@ int main(int argc, char** argv)
     double minutes = 60.0;
     uint32_t seed = 1;
     std::string figures_path;
-    for (int i = 1; i < argc; i += 2) {
-        if (i + 1 < argc && std::strcmp(argv[i], "--minutes") == 0) {
-            minutes = std::atof(argv[i + 1]);
-        } else if (i + 1 < argc && std::strcmp(argv[i], "--seed") == 0) {
-            seed = uint32_t(std::atol(argv[i + 1]));
-        } else if (i + 1 < argc && std::strcmp(argv[i], "--figures") == 0) {
-            figures_path = argv[i + 1];
-        } else {
-            std::fprintf(stderr, "usage: library_soak [--minutes N] [--seed S] [--figures FILE]\n");
-            return 2;
-        }
+    const char* usage = "usage: library_soak [--minutes N] [--seed S] [--figures FILE]\n";
+    cli::CommandLine line;
+    line.number("--minutes", cli::real("a duration in minutes", 0.0, 1e6),
+                [&](double v) { minutes = v; });
+    line.number("--seed", cli::whole("a seed", 0, 4294967295.0),
+                [&](double v) { seed = uint32_t(v); });
+    line.file("--figures", figures_path);
+    const std::string error = line.parse(argc, argv);
+    if (line.help() && error.empty()) {
+        std::printf("%s", usage);
+        return 0;
     }
+    if (!error.empty())
+        return cli::usage_error("library_soak", error, usage);
     SoakFigures veldra_figures, ostrel_figures;
     const long total = long(minutes * 60.0);
     std::printf("soak: %ld s of audio per library, seed %u\n", total, seed);

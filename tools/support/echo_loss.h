@@ -11,8 +11,8 @@ namespace echoloss
 {
 
 struct Frames {
-    size_t length = 128;      // samples a frame
-    double active_rms = 0.0;  // a frame counts when the far end's RMS reaches this
+    size_t length = 128;     // samples a frame
+    double active_rms = 0.0; // a frame counts when the far end's RMS reaches this
 };
 
 // 10 log10 of microphone over output power, summed over the whole active
