@@ -417,13 +417,8 @@ int main(int argc, char** argv)
     line.number("--field-strength", cli::whole("a residual-echo over-estimation in dB", -10, 20),
                 [&](double v) { g_field_strength_db = int(v); });
     line.file("--figures", figures_dir);
-    const std::string error = line.parse(argc, argv);
-    if (line.help() && error.empty()) {
-        std::printf("%s", usage);
-        return 0;
-    }
-    if (!error.empty())
-        return cli::usage_error("aec_field", error, usage);
+    if (const int status = line.parse_or_exit_status(argc, argv, "aec_field", usage); status >= 0)
+        return status;
     if (!figures_dir.empty() && (!only.empty() || g_field_strength_db != 6)) {
         std::fprintf(stderr, "aec_field: --figures needs every scene at the default strength\n");
         return 2;

@@ -156,13 +156,8 @@ int main(int argc, char** argv)
     cli::CommandLine line;
     line.file("--csv", csv_path);
     line.file("--figures", figures_path);
-    const std::string error = line.parse(argc, argv);
-    if (line.help() && error.empty()) {
-        std::printf("%s", usage);
-        return 0;
-    }
-    if (!error.empty())
-        return cli::usage_error("aec_quality", error, usage);
+    if (const int status = line.parse_or_exit_status(argc, argv, "aec_quality", usage); status >= 0)
+        return status;
 
     const std::vector<Scenario> scenarios = make_scenarios();
     std::vector<std::vector<double>> erle;

@@ -339,13 +339,9 @@ int main(int argc, char** argv)
     line.file("--figures", opt.figures);
     line.flag("--quick", opt.quick);
     line.flag("--field-only", opt.field_only);
-    const std::string error = line.parse(argc, argv);
-    if (line.help() && error.empty()) {
-        std::printf("%s", usage);
-        return 0;
-    }
-    if (!error.empty())
-        return cli::usage_error("beam_quality", error, usage);
+    if (const int status = line.parse_or_exit_status(argc, argv, "beam_quality", usage);
+        status >= 0)
+        return status;
     if (!opt.figures.empty() && opt.quick) {
         std::fprintf(stderr, "beam_quality: --figures needs the full report (no --quick)\n");
         return 2;

@@ -53,8 +53,8 @@ struct Options {
 
 const char* const kUsage = "usage: panel_soak [--seconds N] [--kill-board-after S]\n";
 
-// Empty, or the message for the user.
-std::string parse(int argc, char* argv[], Options& options)
+// -1 to go on, else the exit status (help or a usage error).
+int parse(int argc, char* argv[], Options& options)
 {
     cli::CommandLine line;
     cli::Range seconds = cli::real("a duration in seconds", 0.0, 1e6);
@@ -62,7 +62,7 @@ std::string parse(int argc, char* argv[], Options& options)
     line.number("--seconds", seconds, [&](double v) { options.seconds = v; });
     line.number("--kill-board-after", cli::real("a time in seconds", 0.0, 1e6),
                 [&](double v) { options.killAfter = v; });
-    return line.parse(argc, argv);
+    return line.parse_or_exit_status(argc, argv, "panel_soak", kUsage);
 }
 
 } // namespace
@@ -70,9 +70,8 @@ std::string parse(int argc, char* argv[], Options& options)
 int main(int argc, char* argv[])
 {
     Options options;
-    const std::string error = parse(argc, argv, options);
-    if (!error.empty())
-        return cli::usage_error("panel_soak", error, kUsage);
+    if (const int status = parse(argc, argv, options); status >= 0)
+        return status;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -345,13 +345,9 @@ int main(int argc, char** argv)
     line.number("--seed", cli::whole("a seed", 0, 4294967295.0),
                 [&](double v) { seed = uint32_t(v); });
     line.file("--figures", figures_path);
-    const std::string error = line.parse(argc, argv);
-    if (line.help() && error.empty()) {
-        std::printf("%s", usage);
-        return 0;
-    }
-    if (!error.empty())
-        return cli::usage_error("library_soak", error, usage);
+    if (const int status = line.parse_or_exit_status(argc, argv, "library_soak", usage);
+        status >= 0)
+        return status;
     SoakFigures veldra_figures, ostrel_figures;
     const long total = long(minutes * 60.0);
     std::printf("soak: %ld s of audio per library, seed %u\n", total, seed);

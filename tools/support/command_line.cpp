@@ -215,6 +215,18 @@ std::string CommandLine::parse(int argc, char** argv)
     return {};
 }
 
+int CommandLine::parse_or_exit_status(int argc, char** argv, const char* program, const char* usage)
+{
+    const std::string error = parse(argc, argv);
+    if (!error.empty())
+        return usage_error(program, error, usage);
+    if (help_) {
+        std::printf("%s", usage);
+        return 0;
+    }
+    return -1;
+}
+
 int usage_error(const char* program, const std::string& message, const char* usage)
 {
     std::fprintf(stderr, "%s: %s\n%s", program, message.c_str(), usage ? usage : "");

@@ -60,6 +60,10 @@ class CommandLine
     // tells). Returns empty on success, else the message for the user.
     std::string parse(int argc, char** argv);
     bool help() const { return help_; }
+    // For a program whose help is its usage text: parses, and on --help
+    // prints the usage to stdout, on a usage error the message and the usage
+    // to stderr. Returns -1 to go on, else the exit status (0 or 2).
+    int parse_or_exit_status(int argc, char** argv, const char* program, const char* usage);
 
   private:
     struct Option {

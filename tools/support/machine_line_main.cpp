@@ -14,13 +14,9 @@ int main(int argc, char** argv)
     cli::CommandLine line;
     line.text("--compiler", build.compiler);
     line.text("--build-type", build.buildType);
-    const std::string error = line.parse(argc, argv);
-    if (line.help() && error.empty()) {
-        std::printf("%s", usage);
-        return 0;
-    }
-    if (!error.empty())
-        return cli::usage_error("machine-line", error, usage);
+    if (const int status = line.parse_or_exit_status(argc, argv, "machine-line", usage);
+        status >= 0)
+        return status;
     std::printf("%s\n", figures::measuredOnLine(build).c_str());
     return 0;
 }
