@@ -136,31 +136,6 @@ float field_estimated_gain(VeldraControl *ctrl)
     return field_state(ctrl)->mic2_gain;
 }
 
-static uint16_t decimation_code_for(uint32_t khz)
-{
-    for (uint16_t code = 1; code <= 7; ++code)
-        if (PDM_Filter_factor(code) * 16u == khz)
-            return code;
-    return 0;
-}
-
-// The standard filters A and B on the microphones as delivered.
-static void setup_standard_filter(VeldraControl *ctrl, int which, uint16_t stride)
-{
-    PdmFilterRecord *rec = veldra_region<PdmFilterRecord>(ctrl, ctrl->filter_at[which]);
-    PdmFilterConfig *cfg = veldra_region<PdmFilterConfig>(ctrl, ctrl->filter_config_at[which]);
-    rec->bit_order = 0;
-    rec->byte_swap = 1;
-    rec->hp_coefficient = PDM_FILTER_HP_COEFFICIENT;
-    rec->in_stride = stride;
-    rec->out_stride = 1;
-    PDM_Filter_Init(rec);
-    cfg->decimation_code = decimation_code_for(ctrl->sampling_frequency);
-    cfg->samples_per_call = VELDRA_FRAME;
-    cfg->gain_db = (int16_t)ctrl->volume;
-    PDM_Filter_setConfig(rec, cfg);
-}
-
 static void setup_decimation(VeldraControl *ctrl, FieldState *fs)
 {
     if (ctrl->data_format != VELDRA_FORMAT_PDM)
@@ -171,8 +146,8 @@ static void setup_decimation(VeldraControl *ctrl, FieldState *fs)
         field_decimator_init(&fs->decimator[1], ctrl->sampling_frequency, ctrl->mic2_stride, 1,
                              ctrl->volume);
     } else {
-        setup_standard_filter(ctrl, FILTER_A, ctrl->mic1_stride);
-        setup_standard_filter(ctrl, FILTER_B, ctrl->mic2_stride);
+        veldra_setup_filter(ctrl, FILTER_A, 1, ctrl->mic1_stride); // the default filters
+        veldra_setup_filter(ctrl, FILTER_B, 1, ctrl->mic2_stride);
     }
 }
 

@@ -53,7 +53,7 @@ static uint16_t rear_delay_bits(uint16_t distance, uint32_t khz)
     return (uint16_t)roundf(metres / per_bit);
 }
 
-static void setup_filter(VeldraControl *ctrl, int which, uint16_t byte_swap, uint16_t stride)
+void veldra_setup_filter(VeldraControl *ctrl, int which, uint16_t byte_swap, uint16_t stride)
 {
     PdmFilterRecord *rec = veldra_region<PdmFilterRecord>(ctrl, ctrl->filter_at[which]);
     PdmFilterConfig *cfg = veldra_region<PdmFilterConfig>(ctrl, ctrl->filter_config_at[which]);
@@ -83,13 +83,13 @@ static void setup_bit_delay_path(VeldraControl *ctrl, bool rear)
     ctrl->path = VELDRA_PATH_PDM_BIT_DELAY;
     // A and B read the microphones as delivered (16-bit words, byte swap);
     // C and D read the delay lines' output, contiguous bytes in time order.
-    setup_filter(ctrl, FILTER_A, 1, ctrl->mic1_stride);
-    setup_filter(ctrl, FILTER_D, 0, 1);
+    veldra_setup_filter(ctrl, FILTER_A, 1, ctrl->mic1_stride);
+    veldra_setup_filter(ctrl, FILTER_D, 0, 1);
     delay_setup_bits(delay_record(ctrl, BEAM_FRONT), ctrl->mic2_stride, bytes,
                      front_delay_bits(d, khz), 1);
     if (rear) {
-        setup_filter(ctrl, FILTER_B, 1, ctrl->mic2_stride);
-        setup_filter(ctrl, FILTER_C, 0, 1);
+        veldra_setup_filter(ctrl, FILTER_B, 1, ctrl->mic2_stride);
+        veldra_setup_filter(ctrl, FILTER_C, 0, 1);
         delay_setup_bits(delay_record(ctrl, BEAM_REAR), ctrl->mic1_stride, bytes,
                          rear_delay_bits(d, khz), 1);
     }
@@ -104,8 +104,8 @@ static void configure_path(VeldraControl *ctrl, bool rear)
             return;
         }
         ctrl->path = VELDRA_PATH_PDM_SAMPLE_DELAY;
-        setup_filter(ctrl, FILTER_A, 1, ctrl->mic1_stride);
-        setup_filter(ctrl, FILTER_B, 1, ctrl->mic2_stride);
+        veldra_setup_filter(ctrl, FILTER_A, 1, ctrl->mic1_stride);
+        veldra_setup_filter(ctrl, FILTER_B, 1, ctrl->mic2_stride);
     } else if (ctrl->delay_enable) {
         ctrl->path = VELDRA_PATH_PCM_SAMPLE_DELAY;
     } else {

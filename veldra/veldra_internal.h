@@ -171,4 +171,8 @@ static inline bool veldra_rear_beam_needed(const VeldraControl *ctrl)
 void veldra_exchange_rings(VeldraControl *ctrl, int16_t *out, const int16_t *channel1);
 uint32_t veldra_count_call(VeldraControl *ctrl);
 
+// Sets up decimation filter `which` for the configured clock and volume;
+// byte_swap 1 for microphone bytes as delivered.
+void veldra_setup_filter(VeldraControl *ctrl, int which, uint16_t byte_swap, uint16_t stride);
+
 #endif
