@@ -15,7 +15,6 @@ namespace ostrel
 namespace
 {
 
-constexpr float kFarActivePower = 2.0f;
 constexpr float kTriggerCoherence = 0.3f;
 constexpr float kTriggerDropDb = 8.0f;
 constexpr int32_t kHoldFrames = 25;

@@ -30,7 +30,6 @@ constexpr float kSpectralSmoothing = 0.25f;
 constexpr float kShortDecay = 0.5f;
 constexpr float kLongDecay = 0.85f;
 constexpr float kStep = 0.1f;
-constexpr float kFarActivePower = 2.0f;   // reference frame power of about -60 dBFS
 constexpr int32_t kCoherenceFirstBin = 3; // 190 Hz
 constexpr int32_t kCoherenceLastBin = 64; // 4 kHz
 constexpr int32_t kBinsPerBand = 8;       // residual bands over bins 1..128

@@ -26,6 +26,8 @@ constexpr uint32_t kHistory = 8192;       // raw reference ring, a power of two
 static_assert(kHistory >= (kDelayLags + 2) * kFrame + 512, "history covers the longest delay");
 constexpr int32_t kResidualBands = 16; // bands of the residual regression
 constexpr int32_t kResidualTerms = 3;  // echo estimate, short and long reverb
+// The far end counts as active above this reference frame power (about -60 dBFS).
+constexpr float kFarActivePower = 2.0f;
 
 struct FieldState {
     OstrelFieldOptions options;
